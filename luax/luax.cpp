@@ -1,0 +1,603 @@
+#include "luax.h"
+
+#include <QObject>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+// Registry keys of the handle tables: borrowed and plain cached handles are held strongly; owned
+// and cached ones weakly, or Lua could never collect them and so never delete their objects.
+static const char handlesKey = 0;
+static const char ownedHandlesKey = 0;
+
+static void pushhandletable(lua_State *L, const char *key)
+{
+    if (lua_rawgetp(L, LUA_REGISTRYINDEX, key) == LUA_TTABLE)
+        return;
+    lua_pop(L, 1);
+    lua_newtable(L);
+    if (key == &ownedHandlesKey) {
+        lua_newtable(L);
+        lua_pushliteral(L, "v");
+        lua_setfield(L, -2, "__mode");
+        lua_setmetatable(L, -2);
+    }
+    lua_pushvalue(L, -1);
+    lua_rawsetp(L, LUA_REGISTRYINDEX, key);
+}
+
+static bool pushcachedin(lua_State *L, const char *key, const void *object)
+{
+    pushhandletable(L, key);
+    if (lua_rawgetp(L, -1, object) == LUA_TUSERDATA) {
+        lua_remove(L, -2);
+        return true;
+    }
+    lua_pop(L, 2);
+    return false;
+}
+
+static bool pushcached(lua_State *L, const void *object)
+{
+    return pushcachedin(L, &handlesKey, object) || pushcachedin(L, &ownedHandlesKey, object);
+}
+
+static void cachehandle(lua_State *L, const void *object, const char *key)
+{
+    pushhandletable(L, key);
+    lua_pushvalue(L, -2);
+    lua_rawsetp(L, -2, object);
+    lua_pop(L, 1);
+}
+
+static void callinit(lua_State *L)
+{
+    if (!lua_getmetatable(L, -1))
+        return;
+    if (lua_getfield(L, -1, "__init") == LUA_TNIL) {
+        lua_pop(L, 2);
+        return;
+    }
+    lua_remove(L, -2);
+    lua_pushvalue(L, -2);
+    lua_call(L, 1, 1);
+    lua_pop(L, 1);
+}
+
+void luaX_pushobject(lua_State *L, void *object, const char *className, int flags)
+{
+    if ((flags & LUAX_OWNED) && !(flags & LUAX_CACHE))
+        flags |= LUAX_NOCACHE;
+    const bool cached = !(flags & LUAX_NOCACHE);
+    if (cached && pushcached(L, object))
+        return;
+    // An object is only pushed by address when it already has a handle; never invent a
+    // classless one.
+    if (!className || !object) {
+        lua_pushnil(L);
+        return;
+    }
+    auto *handle = static_cast<LuaXHandle *>(lua_newuserdata(L, sizeof(LuaXHandle)));
+    handle->object = object;
+    handle->flags = flags;
+    if (luaL_getmetatable(L, className) == LUA_TTABLE)
+        lua_setmetatable(L, -2);
+    else
+        lua_pop(L, 1);
+    if (cached)
+        cachehandle(L, object, (flags & LUAX_OWNED) ? &ownedHandlesKey : &handlesKey);
+    callinit(L);
+}
+
+void luaX_pushqobject(lua_State *L, QObject *object)
+{
+    if (!object) {
+        lua_pushnil(L);
+        return;
+    }
+    luaX_pushobject(L, object, object->metaObject()->className(), LUAX_BORROWED);
+}
+
+void luaX_forget(lua_State *L, void *object)
+{
+    for (const char *key : {&handlesKey, &ownedHandlesKey}) {
+        pushhandletable(L, key);
+        if (lua_rawgetp(L, -1, object) == LUA_TUSERDATA)
+            static_cast<LuaXHandle *>(lua_touserdata(L, -1))->object = nullptr;
+        lua_pop(L, 1);
+        lua_pushnil(L);
+        lua_rawsetp(L, -2, object);
+        lua_pop(L, 1);
+    }
+}
+
+// Walks from the value's metatable up the base chain until it meets the class table.
+LuaXHandle *luaX_tohandle(lua_State *L, int index, const char *className)
+{
+    index = lua_absindex(L, index);
+    if (lua_type(L, index) != LUA_TUSERDATA || !lua_getmetatable(L, index))
+        return nullptr;
+    luaL_getmetatable(L, className);
+    for (int depth = 0; !lua_rawequal(L, -1, -2); ++depth) {
+        if (depth == 64 || !lua_getmetatable(L, -2)) {
+            lua_pop(L, 2);
+            return nullptr;
+        }
+        lua_pushliteral(L, "__index");
+        lua_rawget(L, -2);
+        lua_replace(L, -4);
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 2);
+    return static_cast<LuaXHandle *>(lua_touserdata(L, index));
+}
+
+void *luaX_testclass(lua_State *L, int index, const char *className)
+{
+    LuaXHandle *handle = luaX_tohandle(L, index, className);
+    return handle ? handle->object : nullptr;
+}
+
+void *luaX_testclass(lua_State *L, int index, const char *className, int mask)
+{
+    LuaXHandle *handle = luaX_tohandle(L, index, className);
+    if (!handle)
+        return nullptr;
+    if (mask && handle->flags && !(mask & handle->flags))
+        return nullptr;
+    return handle->object;
+}
+
+void *luaX_checkclass(lua_State *L, int index, const char *className)
+{
+    LuaXHandle *handle = luaX_tohandle(L, index, className);
+    if (!handle) {
+        const char *type = luaL_typename(L, index);
+        luaL_argerror(L, index, lua_pushfstring(L, "%s expected, got %s", className, type));
+    }
+    if (!handle->object)
+        luaL_argerror(L, index, lua_pushfstring(L, "attempting to access deleted %s", className));
+    return handle->object;
+}
+
+static void copybasefunctions(lua_State *L, int cls, const char *baseName)
+{
+    if (luaL_getmetatable(L, baseName) != LUA_TTABLE) {
+        lua_pop(L, 1);
+        return;
+    }
+    const int base = lua_gettop(L);
+    lua_pushnil(L);
+    while (lua_next(L, base)) {
+        lua_pushvalue(L, -2);
+        const bool present = lua_rawget(L, cls) != LUA_TNIL;
+        lua_pop(L, 1);
+        if (lua_isfunction(L, -1) && !present) {
+            lua_pushvalue(L, -2);
+            lua_pushvalue(L, -2);
+            lua_rawset(L, cls);
+        }
+        lua_pop(L, 1);
+    }
+    lua_newtable(L);
+    lua_pushvalue(L, base);
+    lua_setfield(L, -2, "__index");
+    lua_setmetatable(L, cls);
+    lua_pop(L, 1);
+}
+
+static bool hasrawfield(lua_State *L, const char *field)
+{
+    lua_pushstring(L, field);
+    const bool present = lua_rawget(L, -2) != LUA_TNIL;
+    lua_pop(L, 1);
+    return present;
+}
+
+static void setfunction(lua_State *L, const char *field, lua_CFunction function)
+{
+    lua_pushcfunction(L, function);
+    lua_setfield(L, -2, field);
+}
+
+void luaX_createclass(lua_State *L, const char *className, const luaL_Reg *functions,
+                      const char *baseName, bool instanceFields, bool publish)
+{
+    printf("luaX_createclass %s:%s\n", className, baseName ? baseName : "-");
+    luaL_newmetatable(L, className);
+    const int cls = lua_gettop(L);
+    if (baseName)
+        copybasefunctions(L, cls, baseName);
+    if (functions)
+        luaL_setfuncs(L, functions, 0);
+    if (instanceFields) {
+        if (hasrawfield(L, "__newindex"))
+            printf("luaX_newindex not installed in class: __newindex already exists\n");
+        else
+            setfunction(L, "__newindex", luaX_newindex);
+        if (hasrawfield(L, "__index"))
+            printf("luaX_index not installed in class; __index already exists\n");
+        else
+            setfunction(L, "__index", luaX_index);
+    }
+    lua_pushstring(L, className);
+    lua_setfield(L, cls, "__classname");
+    if (!hasrawfield(L, "__index")) {
+        lua_pushvalue(L, cls);
+        lua_setfield(L, cls, "__index");
+    }
+    if (publish)
+        lua_setfield(L, -2, className);
+    else
+        lua_pop(L, 1);
+}
+
+int luaX_index(lua_State *L)
+{
+    if (lua_getuservalue(L, 1) == LUA_TTABLE) {
+        lua_pushvalue(L, 2);
+        if (lua_rawget(L, -2) != LUA_TNIL)
+            return 1;
+    }
+    if (!lua_getmetatable(L, 1))
+        return 0;
+    lua_pushvalue(L, 2);
+    lua_gettable(L, -2);
+    return 1;
+}
+
+int luaX_newindex(lua_State *L)
+{
+    if (lua_getuservalue(L, 1) != LUA_TTABLE) {
+        lua_pop(L, 1);
+        lua_newtable(L);
+        lua_pushvalue(L, -1);
+        lua_setuservalue(L, 1);
+    }
+    lua_pushvalue(L, 2);
+    lua_pushvalue(L, 3);
+    lua_rawset(L, -3);
+    return 0;
+}
+
+int luaX_pushargs(lua_State *L, const char *format, va_list args, int *extraResults)
+{
+    int pushed = 0;
+    int extra = 0;
+    for (const char *p = format; p && *p; ++p) {
+        if (*p != '%')
+            continue;
+        const char directive = *++p;
+        if (!directive)
+            break;
+        switch (directive) {
+        case 'd':
+            lua_pushinteger(L, va_arg(args, int));
+            ++pushed;
+            break;
+        case 'f':
+            lua_pushnumber(L, va_arg(args, double));
+            ++pushed;
+            break;
+        case 's':
+            lua_pushstring(L, va_arg(args, const char *));
+            ++pushed;
+            break;
+        case 'i':
+            lua_pushvalue(L, va_arg(args, int));
+            ++pushed;
+            break;
+        case 'o':
+            luaX_pushobject(L, va_arg(args, void *), nullptr, LUAX_BORROWED);
+            ++pushed;
+            break;
+        case 'r':
+            extra = va_arg(args, int);
+            break;
+        default:
+            if (directive >= '0' && directive <= '9')
+                extra = directive - '0';
+            break;
+        }
+    }
+    if (extraResults)
+        *extraResults = extra;
+    return pushed;
+}
+
+int luaX_pushargsf(lua_State *L, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int pushed = luaX_pushargs(L, format, args, nullptr);
+    va_end(args);
+    return pushed;
+}
+
+int luaX_vpcall(lua_State *L, int nargs, int nresults, const char *format, va_list args)
+{
+    const int base = lua_gettop(L) - nargs;
+    lua_pushcfunction(L, luaX_traceback);
+    lua_insert(L, base);
+    int extra = 0;
+    const int pushed = luaX_pushargs(L, format, args, &extra);
+    const int status = lua_pcall(L, nargs + pushed, nresults + extra, base);
+    lua_remove(L, base);
+    if (status == LUA_OK)
+        return 0;
+    if (!format || strchr(format, '!')) {
+        luaX_report(L, "Call failed");
+        exit(1);
+    }
+    return status;
+}
+
+int luaX_pcall(lua_State *L, int nargs, int nresults, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int status = luaX_vpcall(L, nargs, nresults, format, args);
+    va_end(args);
+    return status;
+}
+
+int luaX_callmethod(lua_State *L, void *object, const char *method, const char *format, ...)
+{
+    luaX_pushobject(L, object, nullptr, LUAX_BORROWED);
+    if (!luaL_getmetafield(L, -1, "__index")) {
+        lua_pop(L, 1);
+        return 0;
+    }
+    lua_pop(L, 1);
+    if (lua_getfield(L, -1, method) == LUA_TNIL) {
+        lua_pop(L, 2);
+        return 0;
+    }
+    lua_insert(L, -2);
+    va_list args;
+    va_start(args, format);
+    const int status = luaX_vpcall(L, 1, 0, format, args);
+    va_end(args);
+    return status;
+}
+
+int luaX_dostring(lua_State *L, const char *chunk, const char *format, ...)
+{
+    const int status = luaL_loadstring(L, chunk);
+    if (status != LUA_OK) {
+        printf("[%s]\n", lua_tostring(L, -1));
+        fflush(stdout);
+        lua_pop(L, 1);
+        return status;
+    }
+    va_list args;
+    va_start(args, format);
+    const int result = luaX_vpcall(L, 0, 0, format, args);
+    va_end(args);
+    return result;
+}
+
+int luaX_traceback(lua_State *L)
+{
+    if (!lua_isstring(L, 1))
+        return 1;
+    printf("ERROR(traceback): %s\n", lua_tostring(L, 1));
+    if (lua_getglobal(L, "debug") != LUA_TTABLE ||
+        lua_getfield(L, -1, "traceback") != LUA_TFUNCTION) {
+        lua_settop(L, 1);
+        return 1;
+    }
+    lua_pushvalue(L, 1);
+    lua_pushinteger(L, 2);
+    lua_call(L, 2, 1);
+    printf("ERROR(traceback): %s\n", lua_tostring(L, -1));
+    return 1;
+}
+
+void luaX_report(lua_State *L, const char *label)
+{
+    const char *text = lua_tostring(L, -1);
+    if (label)
+        printf("Error: %s\n", label);
+    if (text)
+        printf("[%s]\n", text);
+    else
+        printf("[(error object is a %s value)]\n", luaL_typename(L, -1));
+    fflush(stdout);
+    lua_pop(L, 1);
+}
+
+// Leftovers on the base level are dropped; while a Lua function is running (an event sent from
+// inside a call, a nested event loop) the stack belongs to that call and is left alone.
+void luaX_clearstack(lua_State *L)
+{
+    lua_Debug running;
+    if (!lua_getstack(L, 0, &running))
+        lua_settop(L, 0);
+}
+
+int luaX_truncate(lua_Number n)
+{
+    if (std::isnan(n))
+        return 0;
+    if (n <= std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    if (n >= std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(n);
+}
+
+int luaX_checkint(lua_State *L, int index)
+{
+    return luaX_truncate(luaL_checknumber(L, index));
+}
+
+int luaX_optint(lua_State *L, int index, int def)
+{
+    return lua_isnoneornil(L, index) ? def : luaX_checkint(L, index);
+}
+
+bool luaX_optflag(lua_State *L, int index)
+{
+    return lua_isnone(L, index) || lua_toboolean(L, index);
+}
+
+QString luaX_checkqstring(lua_State *L, int index)
+{
+    size_t length;
+    const char *text = luaL_checklstring(L, index, &length);
+    return QString::fromUtf8(text, static_cast<int>(length));
+}
+
+QString luaX_optqstring(lua_State *L, int index, const char *def)
+{
+    return lua_isnoneornil(L, index) ? QString::fromUtf8(def) : luaX_checkqstring(L, index);
+}
+
+static int tablefieldint(lua_State *L, int index, const char *field)
+{
+    lua_getfield(L, index, field);
+    const int value = luaX_truncate(lua_tonumber(L, -1));
+    lua_pop(L, 1);
+    return value;
+}
+
+QRect luaX_torect(lua_State *L, int index)
+{
+    if (!lua_istable(L, index))
+        return QRect();
+    index = lua_absindex(L, index);
+    return QRect(tablefieldint(L, index, "x"), tablefieldint(L, index, "y"),
+                 tablefieldint(L, index, "w"), tablefieldint(L, index, "h"));
+}
+
+QVariant luaX_tovariant(lua_State *L, int index)
+{
+    switch (lua_type(L, index)) {
+    case LUA_TNUMBER: {
+        // lua_tostring converts in place; convert a copy so the caller's value stays a number
+        lua_pushvalue(L, index);
+        const QString text = QString::fromUtf8(lua_tostring(L, -1));
+        lua_pop(L, 1);
+        return text;
+    }
+    case LUA_TSTRING:
+        return luaX_checkqstring(L, index);
+    case LUA_TBOOLEAN:
+        return lua_toboolean(L, index) ? 1 : 0;
+    case LUA_TNIL:
+    case LUA_TNONE:
+        return QVariant();
+    default:
+        return 0.0;
+    }
+}
+
+int luaX_pushvariant(lua_State *L, const QVariant &value)
+{
+    switch (value.type()) {
+    case QVariant::Bool:
+        lua_pushboolean(L, value.toBool());
+        break;
+    case QVariant::Int:
+    case QVariant::UInt:
+    case QVariant::LongLong:
+    case QVariant::ULongLong:
+        lua_pushinteger(L, value.toLongLong());
+        break;
+    case QVariant::Double:
+        lua_pushnumber(L, value.toDouble());
+        break;
+    case QVariant::String:
+        lua_pushstring(L, value.toString().toLocal8Bit().constData());
+        break;
+    default:
+        lua_pushnil(L);
+        break;
+    }
+    return 1;
+}
+
+static const char *const colorNames[] = {
+    "off",      "on",          "white",      "black",       "darkGray",  "darkgray",
+    "gray",     "lightgray",   "lightblue",  "red",         "green",     "blue",
+    "cyan",     "magenta",     "yellow",     "darkRed",     "darkGreen", "darkBlue",
+    "darkCyan", "darkMagenta", "darkYellow", "transparent", "purple",    "violet",
+    "brown",    "orange",      "darkgreen",  "gold",        nullptr,
+};
+
+static const QColor colorTable[] = {
+    Qt::white,       Qt::black,        Qt::white,
+    Qt::black,       Qt::darkGray,     Qt::darkGray,
+    Qt::gray,        Qt::lightGray,    QColor("lightSteelBlue"),
+    Qt::red,         Qt::green,        Qt::blue,
+    Qt::cyan,        Qt::magenta,      Qt::yellow,
+    Qt::darkRed,     Qt::darkGreen,    Qt::darkBlue,
+    Qt::darkCyan,    Qt::darkMagenta,  Qt::darkYellow,
+    Qt::transparent, QColor("purple"), QColor("violet"),
+    QColor("brown"), QColor("orange"), QColor("darkGreen"),
+    QColor("gold"),
+};
+
+static lua_Integer tocolorvalue(lua_State *L, int index)
+{
+    int isInteger = 0;
+    const lua_Integer value = lua_tointegerx(L, index, &isInteger);
+    if (isInteger)
+        return value;
+    const lua_Number number = lua_tonumber(L, index);
+    if (std::isnan(number) || std::fabs(number) >= 9.2e18)
+        return 0;
+    return static_cast<lua_Integer>(number);
+}
+
+QColor luaX_tocolor(lua_State *L, int index, const char *defaultName)
+{
+    if (lua_isnumber(L, index)) {
+        const auto value = static_cast<quint32>(tocolorvalue(L, index));
+        const int transparency = (value >> 24) & 0xFF;
+        return QColor((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF, 255 - transparency);
+    }
+    return colorTable[luaL_checkoption(L, index, defaultName, colorNames)];
+}
+
+static int lloadstring(lua_State *L)
+{
+    size_t length;
+    const char *chunk = luaL_checklstring(L, 1, &length);
+    const char *name = luaL_optstring(L, 2, chunk);
+    if (luaL_loadbuffer(L, chunk, length, name) == LUA_OK)
+        return 1;
+    lua_pushnil(L);
+    lua_insert(L, -2);
+    return 2;
+}
+
+lua_State *luaX_newstate()
+{
+    lua_State *L = luaL_newstate();
+    luaL_openlibs(L);
+    lua_pushcfunction(L, lloadstring);
+    lua_setglobal(L, "loadstring");
+    const int top = lua_gettop(L);
+    if (luaL_loadstring(L, "return setmetatable({}, {__mode='k'})") != LUA_OK ||
+        lua_pcall(L, 0, 1, 0) != LUA_OK)
+        luaX_report(L, "Set weak keys for _UV");
+    else
+        lua_setfield(L, LUA_REGISTRYINDEX, "_UV");
+    lua_settop(L, top);
+    return L;
+}
+
+void luaX_preload(lua_State *L, const luaL_Reg *modules)
+{
+    luaL_getsubtable(L, LUA_REGISTRYINDEX, LUA_PRELOAD_TABLE);
+    for (; modules->func; ++modules) {
+        lua_pushcfunction(L, modules->func);
+        lua_setfield(L, -2, modules->name);
+    }
+    lua_pop(L, 1);
+}

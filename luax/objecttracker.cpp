@@ -1,0 +1,278 @@
+#include "objecttracker.h"
+
+#include "luax.h"
+
+#include <QDebug>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWidget>
+
+#include <cstdio>
+
+static const char *const trackerKey = "Tracker.Instance";
+
+ObjectTracker::ObjectTracker(lua_State *L) : L(L), m_painter(new QPainter) {}
+
+ObjectTracker::~ObjectTracker()
+{
+    // Objects that outlive the interpreter must not lead anyone back to it.
+    for (QObject *object : qAsConst(m_tracked)) {
+        disconnect(object, &QObject::destroyed, this, &ObjectTracker::deleted);
+        object->setProperty("lua", QVariant());
+    }
+    luaX_release(L, m_painter);
+    delete m_painter;
+}
+
+ObjectTracker *ObjectTracker::instance(lua_State *L)
+{
+    lua_getfield(L, LUA_REGISTRYINDEX, trackerKey);
+    auto *tracker = static_cast<ObjectTracker *>(luaX_testclass(L, -1, "Tracker"));
+    lua_pop(L, 1);
+    if (tracker)
+        return tracker;
+    tracker = new ObjectTracker(L);
+    luaX_pushobject(L, tracker, "Tracker", LUAX_BORROWED);
+    lua_setfield(L, LUA_REGISTRYINDEX, trackerKey);
+    luaX_pushobject(L, tracker->m_painter, "QPainter", LUAX_BORROWED);
+    lua_setglobal(L, "lcdCanvas");
+    return tracker;
+}
+
+ObjectTracker *ObjectTracker::forObject(QObject *object)
+{
+    const QVariant lua = object->property("lua");
+    if (!lua.isValid())
+        return nullptr;
+    return instance(static_cast<lua_State *>(lua.value<void *>()));
+}
+
+void ObjectTracker::track(QObject *object)
+{
+    connect(object, &QObject::destroyed, this, &ObjectTracker::deleted, Qt::UniqueConnection);
+    object->setProperty("lua", QVariant::fromValue(static_cast<void *>(L)));
+    m_tracked.insert(object);
+}
+
+void ObjectTracker::paint(QWidget *widget)
+{
+    m_painter->begin(widget);
+    LuaMsgHandler(this, widget, "onPaint", nullptr);
+    m_painter->end();
+}
+
+void ObjectTracker::deleted(QObject *o)
+{
+    printf("ObjectTracker::deleted %p\n", static_cast<void *>(o));
+    o->setProperty("lua", QVariant());
+    disconnect(o, &QObject::destroyed, this, &ObjectTracker::deleted);
+    m_tracked.remove(o);
+    luaX_release(L, o);
+}
+
+static const char *const dragFormat = "application/vnd.lua.dragdrop";
+
+static bool isowndrag(const QMimeData *mime)
+{
+    return mime && mime->hasFormat(dragFormat) && mime->data(dragFormat) == "dragdrop";
+}
+
+static QByteArray keyname(const QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        return "escape";
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return "enter";
+    case Qt::Key_Left:
+        return "left";
+    case Qt::Key_Up:
+        return "up";
+    case Qt::Key_Right:
+        return "right";
+    case Qt::Key_Down:
+        return "down";
+    default:
+        return event->text().toLocal8Bit();
+    }
+}
+
+static QByteArray modifiernames(Qt::KeyboardModifiers modifiers)
+{
+    QByteArray names;
+    if (modifiers & Qt::ControlModifier)
+        names += 'c';
+    if (modifiers & Qt::AltModifier)
+        names += 'a';
+    if (modifiers & Qt::ShiftModifier)
+        names += 's';
+    return names;
+}
+
+static const char *pressname(Qt::MouseButton button)
+{
+    switch (button) {
+    case Qt::LeftButton:
+        return "onTouchPress";
+    case Qt::RightButton:
+        return "onRightClick";
+    default:
+        return nullptr;
+    }
+}
+
+// Returns whether the event is consumed; the caller has already picked the forwarded types.
+int ObjectTracker::forward(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto *e = static_cast<QMouseEvent *>(event);
+        const char *name = pressname(e->button());
+        return name && LuaMsgHandler(this, watched, name, "%d %d", e->x(), e->y());
+    }
+    case QEvent::MouseButtonRelease: {
+        auto *e = static_cast<QMouseEvent *>(event);
+        return e->button() == Qt::LeftButton &&
+               LuaMsgHandler(this, watched, "onTouchRelease", "%d %d", e->x(), e->y());
+    }
+    case QEvent::MouseMove: {
+        auto *e = static_cast<QMouseEvent *>(event);
+        LuaMsgHandler(this, watched, "onTouchMove", "%d %d", e->x(), e->y());
+        return false;
+    }
+    case QEvent::KeyPress: {
+        auto *e = static_cast<QKeyEvent *>(event);
+        qDebug() << "QtObjectTracker::eventFilter::KeyPress" << watched << event << e->key();
+        LuaMsgHandler(this, watched, "onKeyPress", "%s %s %d", keyname(e).constData(),
+                      modifiernames(e->modifiers()).constData(), e->key());
+        return false;
+    }
+    case QEvent::Move: {
+        auto *e = static_cast<QMoveEvent *>(event);
+        LuaMsgHandler(this, watched, "onMove", "%d %d", e->pos().x(), e->pos().y());
+        return false;
+    }
+    case QEvent::Close: {
+        // A consumed close is a veto: the event is ignored so the window stays open.
+        const bool consumed = LuaMsgHandler(this, watched, "onClose", nullptr);
+        if (consumed)
+            event->ignore();
+        return consumed;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *e = static_cast<QDropEvent *>(event);
+        if (!isowndrag(e->mimeData()))
+            return false;
+        const bool enter = event->type() == QEvent::DragEnter;
+        LuaMsgHandler(this, watched, enter ? "onDragEnter" : "onDragMove", nullptr);
+        e->acceptProposedAction();
+        return false;
+    }
+    case QEvent::DragLeave:
+        LuaMsgHandler(this, watched, "onDragLeave", nullptr);
+        event->accept();
+        return false;
+    case QEvent::Drop: {
+        auto *e = static_cast<QDropEvent *>(event);
+        QObject *source = e->source();
+        if (!isowndrag(e->mimeData()) || !source || !source->property("lua").isValid())
+            return false;
+        LuaMsgHandler(this, watched, "onDrop", "%o", source);
+        e->accept();
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Resize: {
+        auto *e = static_cast<QResizeEvent *>(event);
+        LuaMsgHandler(this, watched, "onResize", "%d %d", e->size().width(), e->size().height());
+        return false;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseMove:
+    case QEvent::KeyPress:
+    case QEvent::Move:
+    case QEvent::Close:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::DragLeave:
+    case QEvent::Drop:
+        break;
+    default:
+        return false;
+    }
+    const bool consumed = forward(watched, event);
+    luaX_clearstack(L);
+    return consumed;
+}
+
+void luaX_release(lua_State *L, void *object)
+{
+    luaX_callmethod(L, object, "__deleted", nullptr);
+    luaX_forget(L, object);
+}
+
+static int handlerresult(lua_State *L, int index)
+{
+    if (lua_isboolean(L, index))
+        return lua_toboolean(L, index);
+    return luaX_truncate(lua_tonumber(L, index));
+}
+
+int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, const char *format,
+                  ...)
+{
+    lua_State *L = tracker->state();
+    const int top = lua_gettop(L);
+    lua_getglobal(L, "MsgHandler");
+    if (object)
+        luaX_pushobject(L, object, nullptr, LUAX_BORROWED);
+    else
+        lua_pushnil(L);
+    lua_pushstring(L, name);
+    va_list args;
+    va_start(args, format);
+    const int status = luaX_vpcall(L, 2, 1, format, args);
+    va_end(args);
+    int result = 0;
+    if (status == LUA_OK) {
+        result = handlerresult(L, top + 1);
+    } else {
+        if (object)
+            printf("LuaMsgHandler %s %p %s\n", name, static_cast<void *>(object),
+                   object->metaObject()->className());
+        luaX_report(L, "LuaMsgHandler");
+    }
+    lua_settop(L, top);
+    return result;
+}
+
+static int ltracker_gc(lua_State *L)
+{
+    auto *tracker = static_cast<ObjectTracker *>(luaX_checkclass(L, 1, "Tracker"));
+    qDebug() << "ltracker_gc" << tracker;
+    delete tracker;
+    return 0;
+}
+
+static const luaL_Reg tracker_functions[] = {
+    {"__gc", ltracker_gc},
+    {nullptr, nullptr},
+};
+
+const luaL_Reg *trackerFunctions()
+{
+    return tracker_functions;
+}

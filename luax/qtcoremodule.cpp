@@ -1,0 +1,98 @@
+#include "qtcoremodule.h"
+
+#include "debugoutput.h"
+#include "luax.h"
+#include "objecttracker.h"
+#include "qtcore/widget.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+static int lqtcore_chooseFile(lua_State *L)
+{
+    auto *parent = static_cast<QWidget *>(static_cast<QObject *>(luaX_checkclass(L, 1, "QWidget")));
+    const QString caption = luaX_optqstring(L, 2, "Choose a file");
+    const QString directory = luaX_optqstring(L, 3, "");
+    const QString filter = luaX_optqstring(L, 4, "");
+    const QString path = QFileDialog::getOpenFileName(parent, caption, directory, filter);
+    if (path.isEmpty())
+        lua_pushnil(L);
+    else
+        lua_pushstring(L, path.toLocal8Bit().constData());
+    return 1;
+}
+
+static int lqtcore_debugString(lua_State *L)
+{
+    debugOutput(luaL_checkstring(L, 1));
+    return 0;
+}
+
+static int ldesktop_availableGeometry(lua_State *L)
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 0, 0);
+    lua_pushinteger(L, area.x());
+    lua_pushinteger(L, area.y());
+    lua_pushinteger(L, area.width());
+    lua_pushinteger(L, area.height());
+    return 4;
+}
+
+static const luaL_Reg qtcore_functions[] = {
+    {"chooseFile", lqtcore_chooseFile},
+    {"debugString", lqtcore_debugString},
+    {nullptr, nullptr},
+};
+
+static const luaL_Reg desktop_functions[] = {
+    {"availableGeometry", ldesktop_availableGeometry},
+    {nullptr, nullptr},
+};
+
+struct ClassEntry {
+    const char *name;
+    const char *base;
+    bool instanceFields;
+    const luaL_Reg *(*functions)();
+};
+
+static const luaL_Reg *nofunctions()
+{
+    return nullptr;
+}
+
+static const luaL_Reg *desktopFunctions()
+{
+    return desktop_functions;
+}
+
+// A base class comes before the classes that name it: each copies its base's functions.
+static const ClassEntry classes[] = {
+    {"QObject", nullptr, false, qobjectFunctions},
+    {"QWidget", "QObject", false, qwidgetFunctions},
+    {"Widget", "QWidget", false, nofunctions},
+    {"QDialog", "QWidget", false, nofunctions},
+    {"PushButton", "QWidget", false, nofunctions},
+    {"QLineEdit", "QWidget", false, nofunctions},
+    {"QPlainTextEdit", "QWidget", false, nofunctions},
+    {"TabWidget", "QWidget", false, nofunctions},
+    {"QPainter", nullptr, false, nofunctions},
+    {"QFont", nullptr, false, nofunctions},
+    {"Image", nullptr, false, nofunctions},
+    {"Tracker", nullptr, false, trackerFunctions},
+    {"Desktop", nullptr, false, desktopFunctions},
+    {"ElapsedTimer", nullptr, false, nofunctions},
+    {"Timer", "QObject", true, nofunctions},
+};
+
+int luaopen_qt_core(lua_State *L)
+{
+    luaL_checkversion(L);
+    luaL_newlib(L, qtcore_functions);
+    for (const ClassEntry &entry : classes)
+        luaX_createclass(L, entry.name, entry.functions(), entry.base, entry.instanceFields, true);
+    return 1;
+}

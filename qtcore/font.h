@@ -1,0 +1,10 @@
+#ifndef FONT_H
+#define FONT_H
+
+#include <lua.hpp>
+
+#include <QFont>
+
+QFont *checkfont(lua_State *L, int index);
+
+#endif

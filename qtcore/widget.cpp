@@ -1,0 +1,387 @@
+#include "widget.h"
+
+#include "luax/luax.h"
+#include "luax/objecttracker.h"
+#include "qtcore/font.h"
+
+#include <QDrag>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QPointer>
+#include <QStyle>
+
+#include <cstdio>
+#include <cstring>
+
+Widget::Widget(QWidget *parent) : QWidget(parent) {}
+
+void Widget::paintEvent(QPaintEvent *event)
+{
+    ObjectTracker *tracker = ObjectTracker::forObject(this);
+    if (!tracker) {
+        QWidget::paintEvent(event);
+        return;
+    }
+    tracker->paint(this);
+}
+
+QObject *checkqobject(lua_State *L, int index)
+{
+    return static_cast<QObject *>(luaX_checkclass(L, index, "QObject"));
+}
+
+QWidget *checkwidget(lua_State *L, int index)
+{
+    return static_cast<QWidget *>(static_cast<QObject *>(luaX_checkclass(L, index, "QWidget")));
+}
+
+QWidget *testwidget(lua_State *L, int index)
+{
+    return static_cast<QWidget *>(static_cast<QObject *>(luaX_testclass(L, index, "QWidget")));
+}
+
+static int lqobject_init(lua_State *L)
+{
+    QObject *object = checkqobject(L, 1);
+    ObjectTracker *tracker = ObjectTracker::instance(L);
+    tracker->track(object);
+    object->installEventFilter(tracker);
+    return 0;
+}
+
+static int lqobject_gc(lua_State *)
+{
+    return 0;
+}
+
+static int lqobject_destroy(lua_State *L)
+{
+    checkqobject(L, 1)->deleteLater();
+    return 0;
+}
+
+static int lqobject_setName(lua_State *L)
+{
+    QObject *object = checkqobject(L, 1);
+    object->setObjectName(luaX_checkqstring(L, 2));
+    return 0;
+}
+
+static int lqobject_setProperty(lua_State *L)
+{
+    QObject *object = checkqobject(L, 1);
+    const char *name = luaL_checkstring(L, 2);
+    object->setProperty(name, luaX_tovariant(L, 3));
+    return 0;
+}
+
+static int lqobject_property(lua_State *L)
+{
+    QObject *object = checkqobject(L, 1);
+    return luaX_pushvariant(L, object->property(luaL_checkstring(L, 2)));
+}
+
+static const luaL_Reg qobject_functions[] = {
+    {"__init", lqobject_init},
+    {"__gc", lqobject_gc},
+    {"destroy", lqobject_destroy},
+    {"setName", lqobject_setName},
+    {"setProperty", lqobject_setProperty},
+    {"property", lqobject_property},
+    {nullptr, nullptr},
+};
+
+const luaL_Reg *qobjectFunctions()
+{
+    return qobject_functions;
+}
+
+// The handle is pushed before the widget is shown, so the first show already reaches Lua.
+static int lqwidget_create(lua_State *L)
+{
+    QWidget *parent = testwidget(L, 1);
+    const bool visible = luaX_optflag(L, 2);
+    auto *widget = new Widget(parent);
+    luaX_pushqobject(L, widget);
+    widget->setVisible(visible);
+    return 1;
+}
+
+static int lqwidget_move(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    widget->move(widget->x() + 1, widget->y());
+    return 0;
+}
+
+static int lqwidget_show(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    const char *mode = luaL_optstring(L, 2, "");
+    if (strcmp(mode, "fullscreen") == 0)
+        widget->showFullScreen();
+    else
+        widget->show();
+    if (widget->windowFlags() & (Qt::Window | Qt::Dialog | Qt::Popup))
+        widget->activateWindow();
+    return 0;
+}
+
+static int lqwidget_hide(lua_State *L)
+{
+    checkwidget(L, 1)->hide();
+    return 0;
+}
+
+static int lqwidget_update(lua_State *L)
+{
+    checkwidget(L, 1)->update();
+    return 0;
+}
+
+static int lqwidget_close(lua_State *L)
+{
+    checkwidget(L, 1)->close();
+    return 0;
+}
+
+static int lqwidget_setTitle(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    widget->setWindowTitle(luaX_checkqstring(L, 2));
+    return 0;
+}
+
+static int lqwidget_setGeometry(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    const QRect rect(luaX_checkint(L, 2), luaX_checkint(L, 3), luaX_checkint(L, 4),
+                     luaX_checkint(L, 5));
+    widget->move(rect.topLeft());
+    widget->resize(rect.size());
+    return 0;
+}
+
+static int lqwidget_geometry(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    lua_pushinteger(L, widget->x());
+    lua_pushinteger(L, widget->y());
+    lua_pushinteger(L, widget->width());
+    lua_pushinteger(L, widget->height());
+    return 4;
+}
+
+static const char *const widgetOptions[] = {
+    "canFocus", "focusQuery", "enableQuery", "hidden", "acceptDrops", nullptr,
+};
+
+static int lqwidget_setOption(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    const int option = luaL_checkoption(L, 2, "canFocus", widgetOptions);
+    const bool flag = luaX_optflag(L, 3);
+    if (option == 3)
+        widget->setHidden(flag);
+    else if (option == 4)
+        widget->setAcceptDrops(flag);
+    return 0;
+}
+
+// The box runs a nested event loop in which the widget may die: hold it by a guarded pointer.
+static int lqwidget_msgBox(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    const QString text = luaX_checkqstring(L, 2);
+    const int top = lua_gettop(L);
+    printf("lwidget_msgBox start - top:%d\n", top);
+    QPointer<QMessageBox> box =
+        new QMessageBox(QMessageBox::Information, "Message Box", text, QMessageBox::Ok, widget);
+    box->exec();
+    delete box;
+    printf("lwidget_msgBox end - top:%d\n", top);
+    return 0;
+}
+
+static int lqwidget_hasTouchFocus(lua_State *L)
+{
+    checkwidget(L, 1);
+    lua_pushboolean(L, false);
+    return 1;
+}
+
+static int lqwidget_setFont(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    widget->setFont(*checkfont(L, 2));
+    return 0;
+}
+
+static int lqwidget_isMaximized(lua_State *L)
+{
+    lua_pushboolean(L, checkwidget(L, 1)->isMaximized());
+    return 1;
+}
+
+static int lqwidget_setMaximized(lua_State *L)
+{
+    checkwidget(L, 1)->showMaximized();
+    return 0;
+}
+
+static int lqwidget_setStyleSheet(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    widget->setStyleSheet(luaX_checkqstring(L, 2));
+    return 0;
+}
+
+static int lqwidget_repolish(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    widget->style()->unpolish(widget);
+    widget->style()->polish(widget);
+    return 0;
+}
+
+static int lqwidget_globalPos(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    const QPoint point = widget->mapToGlobal(QPoint(luaX_optint(L, 2, 0), luaX_optint(L, 3, 0)));
+    lua_pushinteger(L, point.x());
+    lua_pushinteger(L, point.y());
+    return 2;
+}
+
+static QPixmap dragimage(QWidget *widget)
+{
+    const QPixmap grab = widget->grab();
+    QPixmap image(grab.size());
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setOpacity(0.75);
+    painter.drawPixmap(0, 0, grab);
+    return image;
+}
+
+// The drag runs a nested event loop; the widget (and the drag it parents) may die meanwhile.
+static int lqwidget_dragDrop(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    const char *format = luaL_optstring(L, 2, "application/vnd.lua.dragdrop");
+    size_t length;
+    const char *data = luaL_optlstring(L, 3, "dragdrop", &length);
+    QPointer<QDrag> drag = new QDrag(widget);
+    auto *mime = new QMimeData;
+    mime->setData(QString::fromUtf8(format), QByteArray(data, static_cast<int>(length)));
+    drag->setMimeData(mime);
+    drag->setPixmap(dragimage(widget));
+    drag->setHotSpot(QPoint(widget->width() / 2, widget->height() * 3 / 4));
+    drag->exec(Qt::CopyAction | Qt::MoveAction);
+    delete drag;
+    return 0;
+}
+
+static int lqwidget_setFocus(lua_State *L)
+{
+    checkwidget(L, 1)->setFocus(Qt::OtherFocusReason);
+    return 0;
+}
+
+static int lqwidget_setFloating(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    widget->setAutoFillBackground(false);
+    widget->setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
+    return 0;
+}
+
+static int lqwidget_setParent(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    QWidget *parent = lua_isnoneornil(L, 2) ? nullptr : checkwidget(L, 2);
+    widget->setParent(parent);
+    return 0;
+}
+
+static int lqwidget_setEnabled(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    widget->setEnabled(luaX_optflag(L, 2));
+    return 0;
+}
+
+static int lqwidget_isEnabled(lua_State *L)
+{
+    lua_pushboolean(L, checkwidget(L, 1)->isEnabled());
+    return 1;
+}
+
+static int lqwidget_setVisible(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    widget->setVisible(luaX_optflag(L, 2));
+    return 0;
+}
+
+static int lqwidget_setCanFocus(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    widget->setFocusPolicy(luaX_optflag(L, 2) ? Qt::StrongFocus : Qt::NoFocus);
+    return 0;
+}
+
+static int lqwidget_setFrame(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 1);
+    if (luaX_optflag(L, 2))
+        widget->clearMask();
+    else
+        widget->setMask(QRegion(0, 0, widget->width(), widget->height()));
+    return 0;
+}
+
+static int lqwidget_state(lua_State *L)
+{
+    lua_pushstring(L, checkwidget(L, 1)->isEnabled() ? "" : "disabled");
+    return 1;
+}
+
+static const luaL_Reg qwidget_functions[] = {
+    {"create", lqwidget_create},
+    {"move", lqwidget_move},
+    {"show", lqwidget_show},
+    {"hide", lqwidget_hide},
+    {"draw", lqwidget_update},
+    {"update", lqwidget_update},
+    {"close", lqwidget_close},
+    {"setTitle", lqwidget_setTitle},
+    {"setGeometry", lqwidget_setGeometry},
+    {"geometry", lqwidget_geometry},
+    {"setOption", lqwidget_setOption},
+    {"msgBox", lqwidget_msgBox},
+    {"hasTouchFocus", lqwidget_hasTouchFocus},
+    {"setFont", lqwidget_setFont},
+    {"isMaximized", lqwidget_isMaximized},
+    {"setMaximized", lqwidget_setMaximized},
+    {"setStyleSheet", lqwidget_setStyleSheet},
+    {"repolish", lqwidget_repolish},
+    {"globalPos", lqwidget_globalPos},
+    {"dragDrop", lqwidget_dragDrop},
+    {"setFocus", lqwidget_setFocus},
+    {"setFloating", lqwidget_setFloating},
+    {"setParent", lqwidget_setParent},
+    {"setEnabled", lqwidget_setEnabled},
+    {"isEnabled", lqwidget_isEnabled},
+    {"setVisible", lqwidget_setVisible},
+    {"setCanFocus", lqwidget_setCanFocus},
+    {"setFrame", lqwidget_setFrame},
+    {"state", lqwidget_state},
+    {nullptr, nullptr},
+};
+
+const luaL_Reg *qwidgetFunctions()
+{
+    return qwidget_functions;
+}

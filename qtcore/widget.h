@@ -1,0 +1,27 @@
+#ifndef WIDGET_H
+#define WIDGET_H
+
+#include <lua.hpp>
+
+#include <QWidget>
+
+// A bare widget whose whole face is painted by the Lua application in onPaint.
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+QObject *checkqobject(lua_State *L, int index);
+QWidget *checkwidget(lua_State *L, int index);
+QWidget *testwidget(lua_State *L, int index);
+
+const luaL_Reg *qobjectFunctions();
+const luaL_Reg *qwidgetFunctions();
+
+#endif

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs. Quick when all are present.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config clang-format
+    qtbase5-dev libqt5svg5-dev
+    liblua5.3-dev
+    xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

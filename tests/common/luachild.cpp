@@ -1,0 +1,31 @@
+// Runs one Lua file with qt.core loaded, as a process of its own, so tests can watch fatal
+// errors, exit codes and the text written to standard output.
+#include "luax/luax.h"
+#include "luax/qtcoremodule.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2)
+        return 2;
+    QFile file(QString::fromLocal8Bit(argv[1]));
+    if (!file.open(QIODevice::ReadOnly))
+        return 2;
+    const QByteArray chunk = file.readAll();
+    lua_State *L = luaX_newstate();
+    luaL_requiref(L, "qt.core", luaopen_qt_core, 0);
+    lua_setglobal(L, "qt");
+    luaX_dostring(L, chunk.constData(), nullptr);
+    const int loopMs = argc > 2 ? atoi(argv[2]) : 0;
+    if (loopMs > 0) {
+        QTimer::singleShot(loopMs, &app, &QApplication::quit);
+        app.exec();
+    }
+    fflush(stdout);
+    lua_close(L);
+    return 0;
+}

@@ -1,0 +1,200 @@
+#include "common/luafixture.h"
+#include "qtcore/widget.h"
+
+#include <QtTest>
+
+class TestWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void createMakesWidgetsWithParentAndVisibility()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "top = qt.QWidget.create() odd = qt.QWidget.create(42) "
+                   "p = qt.QWidget.create(nil, false) c1 = qt.QWidget.create(p, false) "
+                   "c2 = qt.QWidget.create(p, nil) c3 = qt.QWidget.create(p)");
+        QWidget *top = f.widget("top");
+        QVERIFY(top->isWindow() && top->isVisible());
+        QVERIFY(f.widget("odd")->isWindow() && f.widget("odd")->isVisible());
+        QWidget *p = f.widget("p");
+        QVERIFY(!p->isVisible());
+        for (const char *name : {"c1", "c2", "c3"})
+            QCOMPARE(f.widget(name)->parentWidget(), p);
+        QVERIFY(f.widget("c1")->isHidden() && f.widget("c2")->isHidden());
+        QVERIFY(!f.widget("c3")->isHidden());
+        QCOMPARE(f.eval("getmetatable(top).__classname"), QString("Widget"));
+        QCOMPARE(QString(top->metaObject()->className()), QString("Widget"));
+        LUA_RUN(f, "top:setName('named')");
+        QCOMPARE(top->objectName(), QString("named"));
+        QCOMPARE(f.eval("qt.Widget.create == qt.QWidget.create"), QString("true"));
+        delete top;
+        delete f.widget("odd");
+        delete p;
+    }
+
+    void geometryMoveAndShow()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "p = qt.QWidget.create(nil, false) c = qt.QWidget.create(p) "
+                   "c:setGeometry(10.9, 20.2, 100.7, 50) g = {c:geometry()}");
+        QCOMPARE(f.eval("table.concat(g, ' ')"), QString("10 20 100 50"));
+        LUA_RUN(f, "c:move() c:move() g = {c:geometry()}");
+        QCOMPARE(f.eval("table.concat(g, ' ')"), QString("12 20 100 50"));
+        QVERIFY(!f.run("c:setGeometry(1, 2, 3)"));
+        QVERIFY(
+            f.error.contains("bad argument #4 to 'setGeometry' (number expected, got no value)"));
+        LUA_RUN(f, "p:show('FullScreen')");
+        QVERIFY(f.widget("p")->isVisible() && !f.widget("p")->isFullScreen());
+        LUA_RUN(f, "p:show('fullscreen')");
+        QVERIFY(f.widget("p")->isFullScreen());
+        QCOMPARE(f.eval("p:isMaximized()"), QString("false"));
+        LUA_RUN(f, "c:setGeometry(0, 0, 10, 10) gx, gy = c:globalPos() hx, hy = c:globalPos(3, 4)");
+        const QPoint origin = f.widget("c")->mapToGlobal(QPoint(0, 0));
+        QCOMPARE(f.eval("gx .. ',' .. gy"), QString("%1,%2").arg(origin.x()).arg(origin.y()));
+        QCOMPARE(f.eval("hx - gx .. ',' .. hy - gy"), QString("3,4"));
+        delete f.widget("p");
+    }
+
+    void optionsFlagsAndState()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "p = qt.QWidget.create(nil, false) w = qt.QWidget.create(p)");
+        QWidget *w = f.widget("w");
+        LUA_RUN(f, "w:setOption('hidden')");
+        QVERIFY(w->isHidden());
+        LUA_RUN(f, "w:setOption('hidden', false)");
+        QVERIFY(!w->isHidden());
+        LUA_RUN(f, "w:setOption('focusQuery', true) w:setOption()");
+        QVERIFY(!w->isHidden());
+        LUA_RUN(f, "w:setOption('acceptDrops')");
+        QVERIFY(w->acceptDrops());
+        QVERIFY(!f.run("w:setOption('Hidden')"));
+        QVERIFY(f.error.contains("bad argument #1 to 'setOption' (invalid option 'Hidden')"));
+
+        QCOMPARE(f.eval("w:state()"), QString(""));
+        LUA_RUN(f, "w:setEnabled(nil)");
+        QVERIFY(!w->isEnabled());
+        QCOMPARE(f.eval("w:state() .. tostring(w:isEnabled())"), QString("disabledfalse"));
+        LUA_RUN(f, "w:setEnabled()");
+        QVERIFY(w->isEnabled());
+
+        LUA_RUN(f, "w:setCanFocus()");
+        QCOMPARE(w->focusPolicy(), Qt::StrongFocus);
+        LUA_RUN(f, "p:show() w:setFocus()");
+        QCOMPARE(f.eval("w:hasTouchFocus()"), QString("false"));
+        LUA_RUN(f, "w:setCanFocus(false)");
+        QCOMPARE(w->focusPolicy(), Qt::NoFocus);
+
+        LUA_RUN(f, "w:setVisible(false)");
+        QVERIFY(w->isHidden());
+        LUA_RUN(f, "w:setVisible()");
+        QVERIFY(!w->isHidden());
+        delete f.widget("p");
+    }
+
+    void windowAppearance()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "w = qt.QWidget.create(nil, false) w:setGeometry(0, 0, 50, 40) "
+                   "w:setFrame(false) w:setGeometry(0, 0, 80, 60)");
+        QWidget *w = f.widget("w");
+        QCOMPARE(w->mask(), QRegion(0, 0, 50, 40));
+        QVERIFY(!w->mask().contains(QPoint(70, 50)));
+        LUA_RUN(f, "w:setFrame()");
+        QVERIFY(w->mask().isEmpty());
+
+        w->setAutoFillBackground(true);
+        LUA_RUN(f, "w:setFloating()");
+        QCOMPARE(int(w->windowFlags() & 0x4000B), 0x4000B);
+        QCOMPARE(w->windowType(), Qt::Tool);
+        QVERIFY(!w->autoFillBackground());
+
+        LUA_RUN(f, "w:setTitle('Title') w:setStyleSheet('QWidget { color: red; }') w:repolish()");
+        QCOMPARE(w->windowTitle(), QString("Title"));
+        QCOMPARE(w->styleSheet(), QString("QWidget { color: red; }"));
+        QVERIFY(!f.run("w:setFont(w)"));
+        QVERIFY(f.error.contains("bad argument #1 to 'setFont' (QFont expected, got userdata)"));
+        delete w;
+    }
+
+    void reparenting()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "a = qt.QWidget.create(nil, false) b = qt.QWidget.create(nil, false) "
+                   "b:setParent(a)");
+        QCOMPARE(f.widget("b")->parentWidget(), f.widget("a"));
+        LUA_RUN(f, "b:setParent()");
+        QVERIFY(!f.widget("b")->parentWidget());
+        QVERIFY(!f.run("b:setParent(5)"));
+        QVERIFY(f.error.contains("bad argument #1 to 'setParent' (QWidget expected, got number)"));
+        delete f.widget("a");
+        delete f.widget("b");
+    }
+
+    void propertiesRoundTrip()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "w = qt.QWidget.create(nil, false) w:setProperty('n', 42) "
+                   "w:setProperty('b', true) w:setProperty('s', 'text') w:setProperty('t', {})");
+        QCOMPARE(f.eval("w:property('n')"), QString("42"));
+        QCOMPARE(f.eval("math.type(w:property('b'))"), QString("integer"));
+        QCOMPARE(f.eval("w:property('s')"), QString("text"));
+        QCOMPARE(f.eval("w:property('t')"), QString("0.0"));
+        QCOMPARE(f.eval("w:property('missing')"), QString("nil"));
+        QCOMPARE(f.eval("w:property('lua')"), QString("nil"));
+        LUA_RUN(f, "w:setProperty('n')");
+        QCOMPARE(f.eval("w:property('n')"), QString("nil"));
+        QVERIFY(!f.run("w:property()"));
+        delete f.widget("w");
+    }
+
+    void destroyedWidgetRaisesOnShow()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "w = qt.QWidget.create(nil, false) w:destroy()");
+        QVERIFY(f.run("w:show()"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!f.run("w:show()"));
+        QVERIFY(
+            f.error.contains("calling 'show' on bad self (attempting to access deleted QWidget)"));
+    }
+
+    void closeReachesLua()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "w = qt.QWidget.create()");
+        f.events();
+        LUA_RUN(f, "w:close()");
+        QCOMPARE(f.events(), QStringList("onClose"));
+        QVERIFY(!f.widget("w")->isVisible());
+        delete f.widget("w");
+    }
+
+    void msgBoxIsModalAndReturnsWhenClosed()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "w = qt.QWidget.create(nil, false)");
+        QString title;
+        rejectNextModal(&title);
+        LUA_RUN(f, "w:msgBox('hello') after = true");
+        QCOMPARE(title, QString("Message Box"));
+        QCOMPARE(f.eval("after"), QString("true"));
+        QVERIFY(!f.run("w:msgBox()"));
+        delete f.widget("w");
+    }
+
+    void paintErrorIsFatal()
+    {
+        const ChildResult result = runChild(
+            "function MsgHandler(h, name) if name == 'onPaint' then error('paint broke') end end "
+            "w = qt.QWidget.create() w:setGeometry(0, 0, 30, 30)",
+            3000);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.output.contains("paint broke") && result.output.contains("Call failed"),
+                 qPrintable(result.output));
+    }
+};
+
+QTEST_MAIN(TestWidget)
+#include "tst_widget.moc"
