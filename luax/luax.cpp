@@ -8,49 +8,50 @@
 #include <cstring>
 #include <limits>
 
-// Registry keys of the handle tables: borrowed and plain cached handles are held strongly; owned
-// and cached ones weakly, or Lua could never collect them and so never delete their objects.
-static const char handlesKey = 0;
-static const char ownedHandlesKey = 0;
-
-static void pushhandletable(lua_State *L, const char *key)
+// The registry itself maps an address to its cached handle, so finding a handle is one lookup.
+// Owned and cached handles go into a weak-valued table beside it instead: held strongly, Lua
+// could never collect them and so never delete their objects. That table's reference is kept in
+// the state's extra space.
+static int &ownedtableref(lua_State *L)
 {
-    if (lua_rawgetp(L, LUA_REGISTRYINDEX, key) == LUA_TTABLE)
-        return;
-    lua_pop(L, 1);
-    lua_newtable(L);
-    if (key == &ownedHandlesKey) {
-        lua_newtable(L);
-        lua_pushliteral(L, "v");
-        lua_setfield(L, -2, "__mode");
-        lua_setmetatable(L, -2);
-    }
-    lua_pushvalue(L, -1);
-    lua_rawsetp(L, LUA_REGISTRYINDEX, key);
+    static_assert(sizeof(int) <= LUA_EXTRASPACE, "the owned table reference must fit");
+    return *static_cast<int *>(lua_getextraspace(L));
 }
 
-static bool pushcachedin(lua_State *L, const char *key, const void *object)
+static int pushhandletable(lua_State *L, bool owned)
 {
-    pushhandletable(L, key);
-    if (lua_rawgetp(L, -1, object) == LUA_TUSERDATA) {
-        lua_remove(L, -2);
+    if (!owned)
+        return LUA_REGISTRYINDEX;
+    lua_rawgeti(L, LUA_REGISTRYINDEX, ownedtableref(L));
+    return lua_gettop(L);
+}
+
+static void pophandletable(lua_State *L, int table)
+{
+    if (table != LUA_REGISTRYINDEX)
+        lua_remove(L, table);
+}
+
+static bool pushcached(lua_State *L, const void *object)
+{
+    if (lua_rawgetp(L, LUA_REGISTRYINDEX, object) == LUA_TUSERDATA)
+        return true;
+    lua_pop(L, 1);
+    const int owned = pushhandletable(L, true);
+    if (lua_rawgetp(L, owned, object) == LUA_TUSERDATA) {
+        lua_remove(L, owned);
         return true;
     }
     lua_pop(L, 2);
     return false;
 }
 
-static bool pushcached(lua_State *L, const void *object)
+static void cachehandle(lua_State *L, const void *object, bool owned)
 {
-    return pushcachedin(L, &handlesKey, object) || pushcachedin(L, &ownedHandlesKey, object);
-}
-
-static void cachehandle(lua_State *L, const void *object, const char *key)
-{
-    pushhandletable(L, key);
-    lua_pushvalue(L, -2);
-    lua_rawsetp(L, -2, object);
-    lua_pop(L, 1);
+    const int table = pushhandletable(L, owned);
+    lua_pushvalue(L, table == LUA_REGISTRYINDEX ? -1 : -2);
+    lua_rawsetp(L, table, object);
+    pophandletable(L, table);
 }
 
 static void callinit(lua_State *L)
@@ -88,7 +89,7 @@ void luaX_pushobject(lua_State *L, void *object, const char *className, int flag
     else
         lua_pop(L, 1);
     if (cached)
-        cachehandle(L, object, (flags & LUAX_OWNED) ? &ownedHandlesKey : &handlesKey);
+        cachehandle(L, object, flags & LUAX_OWNED);
     callinit(L);
 }
 
@@ -103,14 +104,14 @@ void luaX_pushqobject(lua_State *L, QObject *object)
 
 void luaX_forget(lua_State *L, void *object)
 {
-    for (const char *key : {&handlesKey, &ownedHandlesKey}) {
-        pushhandletable(L, key);
-        if (lua_rawgetp(L, -1, object) == LUA_TUSERDATA)
+    for (bool owned : {false, true}) {
+        const int table = pushhandletable(L, owned);
+        if (lua_rawgetp(L, table, object) == LUA_TUSERDATA)
             static_cast<LuaXHandle *>(lua_touserdata(L, -1))->object = nullptr;
         lua_pop(L, 1);
         lua_pushnil(L);
-        lua_rawsetp(L, -2, object);
-        lua_pop(L, 1);
+        lua_rawsetp(L, table, object);
+        pophandletable(L, table);
     }
 }
 
@@ -317,21 +318,28 @@ int luaX_pushargsf(lua_State *L, const char *format, ...)
     return pushed;
 }
 
-int luaX_vpcall(lua_State *L, int nargs, int nresults, const char *format, va_list args)
+int luaX_vpcallat(lua_State *L, int handler, int nargs, int nresults, const char *format,
+                  va_list args)
 {
-    const int base = lua_gettop(L) - nargs;
-    lua_pushcfunction(L, luaX_traceback);
-    lua_insert(L, base);
     int extra = 0;
     const int pushed = luaX_pushargs(L, format, args, &extra);
-    const int status = lua_pcall(L, nargs + pushed, nresults + extra, base);
-    lua_remove(L, base);
+    const int status = lua_pcall(L, nargs + pushed, nresults + extra, handler);
     if (status == LUA_OK)
         return 0;
     if (!format || strchr(format, '!')) {
         luaX_report(L, "Call failed");
         exit(1);
     }
+    return status;
+}
+
+int luaX_vpcall(lua_State *L, int nargs, int nresults, const char *format, va_list args)
+{
+    const int handler = lua_gettop(L) - nargs;
+    lua_pushcfunction(L, luaX_traceback);
+    lua_insert(L, handler);
+    const int status = luaX_vpcallat(L, handler, nargs, nresults, format, args);
+    lua_remove(L, handler);
     return status;
 }
 
@@ -579,6 +587,12 @@ static int lloadstring(lua_State *L)
 lua_State *luaX_newstate()
 {
     lua_State *L = luaL_newstate();
+    lua_newtable(L);
+    lua_newtable(L);
+    lua_pushliteral(L, "v");
+    lua_setfield(L, -2, "__mode");
+    lua_setmetatable(L, -2);
+    ownedtableref(L) = luaL_ref(L, LUA_REGISTRYINDEX);
     luaL_openlibs(L);
     lua_pushcfunction(L, lloadstring);
     lua_setglobal(L, "loadstring");

@@ -44,6 +44,10 @@ int luaX_pushargs(lua_State *L, const char *format, va_list args, int *extraResu
 int luaX_pushargsf(lua_State *L, const char *format, ...);
 int luaX_pcall(lua_State *L, int nargs, int nresults, const char *format, ...);
 int luaX_vpcall(lua_State *L, int nargs, int nresults, const char *format, va_list args);
+// As luaX_vpcall, with luaX_traceback already at the absolute index handler below the function;
+// the handler stays on the stack.
+int luaX_vpcallat(lua_State *L, int handler, int nargs, int nresults, const char *format,
+                  va_list args);
 int luaX_callmethod(lua_State *L, void *object, const char *method, const char *format, ...);
 int luaX_dostring(lua_State *L, const char *chunk, const char *format, ...);
 int luaX_traceback(lua_State *L);

@@ -236,6 +236,7 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
 {
     lua_State *L = tracker->state();
     const int top = lua_gettop(L);
+    lua_pushcfunction(L, luaX_traceback);
     lua_getglobal(L, "MsgHandler");
     if (object)
         luaX_pushobject(L, object, nullptr, LUAX_BORROWED);
@@ -244,11 +245,11 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
     lua_pushstring(L, name);
     va_list args;
     va_start(args, format);
-    const int status = luaX_vpcall(L, 2, 1, format, args);
+    const int status = luaX_vpcallat(L, top + 1, 2, 1, format, args);
     va_end(args);
     int result = 0;
     if (status == LUA_OK) {
-        result = handlerresult(L, top + 1);
+        result = handlerresult(L, top + 2);
     } else {
         if (object)
             printf("LuaMsgHandler %s %p %s\n", name, static_cast<void *>(object),
