@@ -25,16 +25,20 @@ function MsgHandler(handle, name, ...)
 end
 )";
 
-LuaFixture::LuaFixture() : L(luaX_newstate())
+LuaFixture::LuaFixture() : L(luaX_newstate()), m_windowsBefore(QApplication::topLevelWidgets())
 {
     luaL_requiref(L, "qt.core", luaopen_qt_core, 0);
     lua_pop(L, 1);
     run(recorder);
 }
 
+// Windows that the test made and left behind go with the fixture.
 LuaFixture::~LuaFixture()
 {
     lua_close(L);
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (!m_windowsBefore.contains(window))
+            delete window;
 }
 
 bool LuaFixture::run(const QByteArray &chunk)

@@ -4,6 +4,7 @@
 #include <lua.hpp>
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +33,9 @@ public:
     QWidget *widget(const char *global);
 
     QString error;
+
+private:
+    QList<QWidget *> m_windowsBefore;
 };
 
 // Answers the next modal dialog that opens: records its title and rejects it.

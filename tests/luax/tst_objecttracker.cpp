@@ -1,6 +1,7 @@
 #include "common/luafixture.h"
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
+#include "qtcore/widget.h"
 
 #include <QMimeData>
 #include <QPainter>
@@ -218,12 +219,14 @@ private slots:
 
     void objectsOutlivingTheInterpreterAreUntracked()
     {
-        QScopedPointer<QWidget> survivor;
+        QWidget holder;
+        auto *survivor = new Widget(&holder);
         {
             LuaFixture f;
-            LUA_RUN(f, "w = qt.QWidget.create(nil, false)");
-            survivor.reset(f.widget("w"));
-            QCOMPARE(f.eval("lcdCanvas ~= nil"), QString("true"));
+            luaX_pushqobject(f.L, survivor);
+            lua_setglobal(f.L, "w");
+            QCOMPARE(f.eval("w:property('lua') == nil and lcdCanvas ~= nil"), QString("true"));
+            QVERIFY(survivor->property("lua").isValid());
         }
         QVERIFY(!survivor->property("lua").isValid());
         survivor->resize(10, 10);
