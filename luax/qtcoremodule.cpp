@@ -4,6 +4,7 @@
 #include "luax.h"
 #include "objecttracker.h"
 #include "qtcore/widget.h"
+#include "tabs/tabwidget.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -78,7 +79,7 @@ static const ClassEntry classes[] = {
     {"PushButton", "QWidget", false, nofunctions},
     {"QLineEdit", "QWidget", false, nofunctions},
     {"QPlainTextEdit", "QWidget", false, nofunctions},
-    {"TabWidget", "QWidget", false, nofunctions},
+    {"TabWidget", "QWidget", false, tabwidgetFunctions},
     {"QPainter", nullptr, false, nofunctions},
     {"QFont", nullptr, false, nofunctions},
     {"Image", nullptr, false, nofunctions},

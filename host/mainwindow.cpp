@@ -1,0 +1,154 @@
+#include "mainwindow.h"
+
+#include "luax/luax.h"
+#include "luax/objecttracker.h"
+#include "luax/qtcoremodule.h"
+#include "modulelocator.h"
+#include "switches.h"
+#include "tabs/tabwidget.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <cstdio>
+
+static MainWindow *mainWindow = nullptr;
+
+// The native modules that require finds without searching. Each module adds its opener here.
+static const luaL_Reg nativeModules[] = {
+    {nullptr, nullptr},
+};
+
+static int lmainwindow_tabWidgets(lua_State *L)
+{
+    const QList<TabWidget *> list = MainWindow::instance()->tabWidgets();
+    printf("ltabWidgets---\n");
+    lua_createtable(L, list.size(), 0);
+    for (int i = 0; i < list.size(); ++i) {
+        printf("tabWidget %p\n", static_cast<void *>(list.at(i)));
+        luaX_pushobject(L, static_cast<QObject *>(list.at(i)), "TabWidget", LUAX_BORROWED);
+        lua_rawseti(L, -2, i + 1);
+    }
+    return 1;
+}
+
+static int lmainwindow_setText(lua_State *L)
+{
+    MainWindow *window = MainWindow::instance();
+    window->statusBar()->showMessage(luaX_checkqstring(L, 2));
+    return 0;
+}
+
+static const luaL_Reg mainwindow_functions[] = {
+    {"tabWidgets", lmainwindow_tabWidgets},
+    {"setText", lmainwindow_setText},
+    {nullptr, nullptr},
+};
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+{
+    mainWindow = this;
+    setupForm();
+    setCentralWidget(new TabWidget(this));
+    setStatusBar(new QStatusBar(this));
+    bootstrap();
+    m_stackTimer = new QTimer(this);
+    m_stackTimer->setTimerType(Qt::PreciseTimer);
+    m_stackTimer->setInterval(100);
+    m_stackTimer->setSingleShot(true);
+    connect(m_stackTimer, &QTimer::timeout, this, &MainWindow::onTimer);
+    m_stackTimer->start();
+    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onStartup", nullptr);
+}
+
+// Closing the interpreter first lets every handle die while the widgets still exist.
+MainWindow::~MainWindow()
+{
+    lua_close(L);
+    L = nullptr;
+    if (mainWindow == this)
+        mainWindow = nullptr;
+}
+
+MainWindow *MainWindow::instance()
+{
+    if (!mainWindow)
+        new MainWindow;
+    return mainWindow;
+}
+
+void MainWindow::setupForm()
+{
+    if (objectName().isEmpty())
+        setObjectName("MainWindow");
+    resize(837, 442);
+    auto *placeholder = new QWidget(this);
+    placeholder->setObjectName("centralWidget");
+    setCentralWidget(placeholder);
+    setWindowTitle(QCoreApplication::translate("MainWindow", "Vantor"));
+}
+
+void MainWindow::bootstrap()
+{
+    L = luaX_newstate();
+    const QByteArray directory = QCoreApplication::applicationDirPath().toLocal8Bit();
+    locateModules(L, directory.constData(), "bundle.bin", (directory + "/../..").constData(),
+                  "?/init.lua;?.lua;modules", "?.so;modules");
+    luaX_preload(L, nativeModules);
+    luaL_requiref(L, "qt.core", luaopen_qt_core, 0);
+    luaX_createclass(L, "MainWindow", mainwindow_functions, "QWidget", false, true);
+    lua_pop(L, 1);
+    luaX_pushobject(L, static_cast<QObject *>(this), "MainWindow", LUAX_BORROWED);
+    lua_setglobal(L, "mainWindow");
+    luaX_pushobject(L, static_cast<QObject *>(centralWidget()), "TabWidget", LUAX_BORROWED);
+    lua_setglobal(L, "rootWidget");
+    lua_pushboolean(L, settingsFlag());
+    lua_setglobal(L, "wantSettings");
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    lua_pushstring(L, program.toLocal8Bit().constData());
+    lua_setglobal(L, "applicationFileName");
+    luaX_dostring(L, "_TARGET='qt'; require 'remote'", nullptr);
+    fflush(stdout);
+    fflush(stderr);
+    lua_settop(L, 0);
+}
+
+// The central tab widget first, then every other tab widget below the window, each before its
+// own children.
+QList<TabWidget *> MainWindow::tabWidgets() const
+{
+    auto *central = static_cast<TabWidget *>(centralWidget());
+    QList<TabWidget *> list{central};
+    for (TabWidget *tabs : findChildren<TabWidget *>())
+        if (tabs != central)
+            list << tabs;
+    return list;
+}
+
+void MainWindow::onClose(TabWidget *w)
+{
+    auto *central = static_cast<TabWidget *>(centralWidget());
+    for (QWidget *page : w->widgets()) {
+        w->removeWidget(page);
+        central->insertWidget(page, QRect());
+    }
+}
+
+void MainWindow::onEmpty(TabWidget *w)
+{
+    if (w != centralWidget())
+        w->close();
+}
+
+void MainWindow::onTimer()
+{
+    luaX_clearstack(L);
+    m_stackTimer->start();
+}
+
+void MainWindow::closeEvent(QCloseEvent *)
+{
+    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
+}

@@ -1,0 +1,44 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <lua.hpp>
+
+#include <QMainWindow>
+
+class QTimer;
+class TabWidget;
+
+// The program's window and the owner of the Lua interpreter: a central tab widget, a status
+// bar, and the Lua application started from its constructor.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    static MainWindow *instance();
+
+    lua_State *state() const { return L; }
+    QList<TabWidget *> tabWidgets() const;
+
+public slots:
+    void onClose(TabWidget *w);
+    void onEmpty(TabWidget *w);
+
+private slots:
+    void onTimer();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void setupForm();
+    void bootstrap();
+
+    lua_State *L = nullptr;
+    QTimer *m_stackTimer = nullptr;
+};
+
+#endif
