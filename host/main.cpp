@@ -89,7 +89,9 @@ int main(int argc, char **argv)
     window->show();
     splash.finish(window);
     instance.setActivationWindow(window);
-    const int result = app.exec();
+    // The application may have closed its window already while the splash waited for it to
+    // show; there is then no loop to run.
+    const int result = window->isVisible() ? app.exec() : 0;
     delete window;
     return result;
 }

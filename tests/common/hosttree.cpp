@@ -1,0 +1,62 @@
+#include "hosttree.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+const char *const quitWhenRunning = R"(
+local qt = require 'qt.core'
+function quitWhenRunning()
+    local w = qt.QWidget.create(nil, false)
+    function qt.Widget.__deleted(h) if rawequal(h, w) then mainWindow:close() end end
+    w:destroy()
+end
+)";
+
+HostTree::HostTree()
+{
+    QDir().mkpath(binDirectory());
+    QDir().mkpath(root() + "/tmp");
+    const QDir built(QCoreApplication::applicationDirPath() + "/../bin");
+    const QStringList files = built.entryList({"remote", "*.ttf", "*.css"}, QDir::Files);
+    for (const QString &name : files)
+        QFile::copy(built.filePath(name), binDirectory() + "/" + name);
+}
+
+void HostTree::writeFile(const QString &relativePath, const QByteArray &content)
+{
+    QFile file(root() + "/" + relativePath);
+    QDir().mkpath(QFileInfo(file).path());
+    file.open(QIODevice::WriteOnly);
+    file.write(content);
+}
+
+QProcessEnvironment HostTree::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", root() + "/tmp");
+    if (!environment.contains("QT_QPA_PLATFORM"))
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+    return environment;
+}
+
+void HostTree::start(QProcess &process, const QStringList &arguments) const
+{
+    process.setProcessEnvironment(environment());
+    process.setWorkingDirectory(root());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(binDirectory() + "/remote", arguments);
+}
+
+HostResult HostTree::run(const QStringList &arguments, int timeoutMs) const
+{
+    QProcess process;
+    start(process, arguments);
+    const bool finished = process.waitForFinished(timeoutMs);
+    if (!finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {process.exitCode(), finished, QString::fromLocal8Bit(process.readAll())};
+}

@@ -1,0 +1,251 @@
+#include "common/hosttree.h"
+
+#include <QtTest>
+
+// Prints what the application sees of its environment, then quits.
+static const QByteArray reportingApplication = QByteArray(quitWhenRunning) + R"(
+print('app package.path', package.path)
+print('app package.cpath', package.cpath)
+print('extra', (pcall(require, 'extra')))
+function MsgHandler(h, e) if e == 'onStartup' then quitWhenRunning() end return 0 end
+)";
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QByteArray bundle(const QByteArray &payload, const QByteArray &loaderBody, int size,
+                             const QByteArray &trailer = QByteArray())
+    {
+        QByteArray loader = loaderBody;
+        loader.append(QByteArray(size - loader.size(), ' '));
+        const QByteArray tail =
+            trailer.isNull() ? QByteArray::number(size).leftJustified(16, ' ') : trailer;
+        return payload + loader + tail;
+    }
+
+    // A loader that serves the payload as the module remote.
+    static QByteArray bundleOf(const QByteArray &application, const QByteArray &trailer = {})
+    {
+        const QByteArray loader = "local c = ... package.preload.remote = function() "
+                                  "return assert(load(c:sub(1, " +
+                                  QByteArray::number(application.size()) + ")))() end";
+        return bundle(application, loader, 123, trailer);
+    }
+
+private slots:
+    void sourceTreeSearchPaths_data()
+    {
+        QTest::addColumn<bool>("emptyBundle");
+        QTest::newRow("no bundle") << false;
+        QTest::newRow("empty bundle") << true;
+    }
+
+    void sourceTreeSearchPaths()
+    {
+        QFETCH(bool, emptyBundle);
+        HostTree tree;
+        tree.writeApplication(reportingApplication);
+        if (emptyBundle)
+            tree.writeBundle("");
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 0);
+        const QString r = tree.root();
+        const QString bin = tree.binDirectory();
+        QVERIFY2(result.output.contains("directory\t" + bin + "\ndirectory\t" + bin + "/../..\n"),
+                 qPrintable(result.output));
+        QVERIFY(result.output.contains(QString("\npackage.path\t%1/?/init.lua;%1/?.lua;%1/modules/"
+                                               "?.lua\npackage.cpath\t%1/?.so;%1/modules/?.so\n")
+                                           .arg(r)));
+        QVERIFY(!result.output.contains("size of bundle"));
+    }
+
+    void bundleLoaderProvidesTheApplication()
+    {
+        HostTree tree;
+        tree.writeFile("build/bin/extra.lua", "return 1");
+        tree.writeFile("extra.lua", "return 1");
+        const QByteArray content = bundleOf(reportingApplication);
+        QCOMPARE(content.right(16), QByteArray("123             "));
+        tree.writeBundle(content);
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.output.contains(
+                     QString("size of bundle:\t%1\nsize of loader:\t123\n").arg(content.size())),
+                 qPrintable(result.output));
+        QVERIFY(result.output.contains("\npackage.path\t\npackage.cpath\t" + tree.binDirectory() +
+                                       "/?.so;" + tree.binDirectory() + "/modules/?.so\n"));
+        QVERIFY(result.output.contains("app package.path\t\n"));
+        QVERIFY(result.output.contains("extra\tfalse\n"));
+    }
+
+    void badBundleIsReportedAndStartGoesOn_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("trailer starts with a space") << bundleOf("x", " 123            ");
+        QTest::newRow("loader longer than the file") << QByteArray("999").leftJustified(16, ' ');
+        QTest::newRow("loader raises") << bundle("", "error('loader broke')", 30);
+    }
+
+    void badBundleIsReportedAndStartGoesOn()
+    {
+        QFETCH(QByteArray, content);
+        HostTree tree;
+        tree.writeApplication(reportingApplication);
+        tree.writeBundle(content);
+        const HostResult result = tree.run();
+        QVERIFY2(result.output.contains("Error: Locate modules\n["), qPrintable(result.output));
+        QVERIFY(!result.output.contains("\npackage.path\t"));
+        // The interpreter's default paths still find the application in the working directory.
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.output.contains("app package.path\t/usr/local/share/lua/5.3/"));
+    }
+
+    void failingMainModuleEndsTheProcess()
+    {
+        HostTree tree;
+        tree.writeApplication("function MsgHandler() print('handled') return 0 end "
+                              "error('application broke')");
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.output.contains("ERROR(traceback): "));
+        QVERIFY(result.output.contains("application broke"));
+        QVERIFY(result.output.contains("Error: Call failed\n["));
+        QVERIFY(!result.output.contains("handled"));
+    }
+
+    void missingApplicationEndsTheProcess()
+    {
+        HostTree tree;
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.output.contains("module 'remote' not found"));
+    }
+
+    void globalsAndModules_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("settings");
+        QTest::newRow("plain") << QStringList() << "false";
+        QTest::newRow("-s") << QStringList("-s") << "true";
+        QTest::newRow("-S is not a switch") << QStringList("-S") << "false";
+    }
+
+    void globalsAndModules()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, settings);
+        HostTree tree;
+        tree.writeApplication(QByteArray(quitWhenRunning) + R"(
+            local qt = require 'qt.core'
+            local function class(h) return getmetatable(h).__classname end
+            print('classes', class(mainWindow), class(rootWidget), class(lcdCanvas))
+            print('values', wantSettings, applicationFileName, _TARGET)
+            print('module', rawequal(qt.MainWindow, getmetatable(mainWindow)), rawget(_G, 'qt.core'),
+                  rawget(_G, 'qt'))
+            local list = mainWindow:tabWidgets()
+            print('tabWidgets', #list, rawequal(list[1], rootWidget))
+            mainWindow.setText(nil, 'status')
+            function MsgHandler(h, e)
+                if e == 'onStartup' then quitWhenRunning() end
+                if e == 'onShutdown' then print('shutdown') end
+                return 0
+            end
+        )");
+        const HostResult result = tree.run(arguments);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.output.contains("classes\tMainWindow\tTabWidget\tQPainter\n"),
+                 qPrintable(result.output));
+        QVERIFY(result.output.contains("values\t" + settings + "\tremote\tqt\n"));
+        QVERIFY(result.output.contains("module\ttrue\tnil\tnil\n"));
+        QVERIFY(QRegularExpression("ltabWidgets---\ntabWidget 0x[0-9a-f]+\ntabWidgets\t1\ttrue\n")
+                    .match(result.output)
+                    .hasMatch());
+        QVERIFY(result.output.contains("shutdown\n"));
+    }
+
+    void consumedCloseKeepsTheWindowOpen()
+    {
+        HostTree tree;
+        tree.writeApplication(R"(
+            local qt = require 'qt.core'
+            local closes = 0
+            local function later(f)
+                local w = qt.QWidget.create(nil, false)
+                getmetatable(w).__deleted = function(h) if rawequal(h, w) then f() end end
+                w:destroy()
+            end
+            function MsgHandler(h, e)
+                if e == 'onStartup' then later(function() mainWindow:close() end) end
+                if e == 'onClose' and rawequal(h, mainWindow) then
+                    closes = closes + 1
+                    print('close', closes)
+                    if closes == 1 then
+                        later(function() print('still open', mainWindow:property('visible')) mainWindow:close() end)
+                        return true
+                    end
+                end
+                if e == 'onShutdown' then print('shutdown after', closes) end
+                return 0
+            end
+        )");
+        const HostResult result = tree.run();
+        const QString steps = QStringList(result.output.split('\n').filter(
+                                              QRegularExpression("^(close|still|shutdown)")))
+                                  .join('|');
+        QCOMPARE(steps, QString("close\t1|still open\ttrue|close\t2|shutdown after\t2"));
+        QCOMPARE(result.exitCode, 0);
+    }
+
+    void floatingTabWindowsReturnTheirPages()
+    {
+        HostTree tree;
+        tree.writeApplication(QByteArray(quitWhenRunning) + R"(
+            local qt = require 'qt.core'
+            function MsgHandler(h, e) if e == 'onStartup' then quitWhenRunning() end return 0 end
+            local function page(title)
+                local p = qt.QWidget.create(nil, false)
+                p:setTitle(title)
+                return p
+            end
+            local function titles(tabs)
+                local t = {}
+                for i, p in ipairs(tabs:widgets()) do t[i] = p:property('windowTitle') end
+                return table.concat(t, ',')
+            end
+            local made = qt.TabWidget.create(mainWindow)
+            print('made', made:property('visible'), made:isEmpty(), #made:widgets(), made:property('windowTitle'))
+            local a, b, c, d = page('a'), page('b'), page('c'), page('d')
+            rootWidget:insertWidget(a)
+            rootWidget:insertWidget(b, {x=100, y=100, w=400, h=300})
+            print('root has b', rootWidget:hasWidget(b), titles(rootWidget))
+            local list = mainWindow:tabWidgets()
+            print('tab widgets', #list)
+            local floating = list[3]
+            print('floating', titles(floating), table.concat({floating:geometry()}, ' '))
+            floating:insertWidget(c)
+            floating:insertWidget(d)
+            floating:setCurrentWidget(c)
+            print('current', floating:currentWidget():property('windowTitle'))
+            floating:close()
+            print('returned', titles(rootWidget), rootWidget:currentWidget():property('windowTitle'),
+                  floating:isEmpty())
+            print('empty current', made:currentWidget())
+            made:showDropTarget() made:showDropTarget(nil) made:showTabBar(false)
+        )");
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.output.contains("made\tfalse\ttrue\t0\tVantor\n"),
+                 qPrintable(result.output));
+        QVERIFY(result.output.contains("root has b\tfalse\ta\n"));
+        QVERIFY(result.output.contains("tab widgets\t3\n"));
+        QVERIFY(result.output.contains("floating\tb\t100 100 400 300\n"));
+        QVERIFY(result.output.contains("current\tc\n"));
+        QVERIFY(result.output.contains("returned\ta,b,c,d\td\ttrue\n"));
+        QVERIFY(result.output.contains("empty current\tnil\n"));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
