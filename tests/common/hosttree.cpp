@@ -38,6 +38,7 @@ QProcessEnvironment HostTree::environment() const
     environment.insert("TMPDIR", root() + "/tmp");
     if (!environment.contains("QT_QPA_PLATFORM"))
         environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert(m_extra);
     return environment;
 }
 

@@ -28,6 +28,7 @@ public:
     void writeApplication(const QByteArray &source) { writeFile("remote.lua", source); }
     void writeBundle(const QByteArray &content) { writeFile("build/bin/bundle.bin", content); }
     QProcessEnvironment environment() const;
+    void setEnvironment(const QString &name, const QString &value) { m_extra.insert(name, value); }
 
     // Starts the host in the tree's root directory, so log.txt lands there.
     void start(QProcess &process, const QStringList &arguments = {}) const;
@@ -35,6 +36,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QProcessEnvironment m_extra;
 };
 
 // Lua for a test application: quits once the event loop runs (a widget destroyed before the

@@ -1,0 +1,145 @@
+#include "common/hosttree.h"
+
+#include <QtTest>
+
+static const QByteArray quittingApplication = QByteArray(quitWhenRunning) + R"(
+print('hello from lua', wantSettings)
+function MsgHandler(h, e) if e == 'onStartup' then quitWhenRunning() end return 0 end
+)";
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QString readFile(const QString &path)
+    {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        return QString::fromLocal8Bit(file.readAll());
+    }
+
+private slots:
+    void logHandlerLevels_data()
+    {
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("debug") << "debug"
+                               << "Debug: some text\n"
+                               << 0;
+        QTest::newRow("warning") << "warning"
+                                 << "Warning: some text\n"
+                                 << 0;
+        QTest::newRow("info is dropped") << "info"
+                                         << "" << 0;
+        QTest::newRow("critical ends with -1") << "critical"
+                                               << "Critical: some text\n"
+                                               << 255;
+    }
+
+    void logHandlerLevels()
+    {
+        QFETCH(QString, level);
+        QFETCH(QString, line);
+        QFETCH(int, exitCode);
+        QProcess child;
+        child.start(QCoreApplication::applicationDirPath() + "/logchild", {level, "some text"});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), exitCode);
+        const QString output = QString::fromLocal8Bit(child.readAllStandardOutput());
+        if (line.isEmpty())
+            QVERIFY2(!output.contains("some text"), qPrintable(output));
+        else
+            QVERIFY2(output.endsWith(line), qPrintable(output));
+    }
+
+    void fatalMessageAborts()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationDirPath() + "/logchild", {"fatal", "the end"});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QVERIFY(child.readAllStandardOutput().endsWith("Fatal: the end\n"));
+    }
+
+    void logFileTakesAllOutput()
+    {
+        HostTree tree;
+        tree.writeApplication(quittingApplication);
+        const HostResult result = tree.run({"-df", "-s"});
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(!result.output.contains("hello from lua"), qPrintable(result.output));
+        const QString log = readFile(tree.root() + "/log.txt");
+        QVERIFY2(log.contains("hello from lua\ttrue\n"), qPrintable(log));
+        QVERIFY(log.contains("package.path\t"));
+    }
+
+    void onlyTheFirstConsoleSwitchActs_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("-d before -df") << QStringList({"-d", "-df"});
+        QTest::newRow("-dd before -df") << QStringList({"-dd", "-df"});
+        QTest::newRow("doubled dash") << QStringList("--df");
+        QTest::newRow("upper case") << QStringList("-DF");
+    }
+
+    void onlyTheFirstConsoleSwitchActs()
+    {
+        QFETCH(QStringList, arguments);
+        HostTree tree;
+        tree.writeApplication(quittingApplication);
+        const HostResult result = tree.run(arguments);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(!QFile::exists(tree.root() + "/log.txt"));
+        QVERIFY(result.output.contains("hello from lua\tfalse\n"));
+    }
+
+    void unwritableLogFileKeepsStandardOutput()
+    {
+        HostTree tree;
+        tree.writeApplication(quittingApplication);
+        QDir(tree.root()).mkdir("log.txt");
+        const HostResult result = tree.run({"-df"});
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.output.contains("hello from lua\tfalse\n"));
+    }
+
+    void fontsAreFoundOnceInSearchOrder()
+    {
+        HostTree tree;
+        tree.writeApplication(quittingApplication);
+        const QString font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+        QVERIFY(QFile::exists(font));
+        QVERIFY(QFile::copy(font, tree.binDirectory() + "/digital-7.ttf"));
+        QVERIFY(QFile::copy(font, tree.root() + "/build/digital-7.ttf"));
+        QVERIFY(QFile::copy(font, tree.root() + "/build/digital-7 (mono).ttf"));
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.output.count("Debug: \"DejaVu Sans\"\n"), 2);
+    }
+
+    void styleSheetBesideTheProgramWins()
+    {
+        HostTree tree;
+        tree.writeApplication(QByteArray(quitWhenRunning) + R"(
+            local qt = require 'qt.core'
+            function MsgHandler(h, e) if e == 'onStartup' then quitWhenRunning() end return 0 end
+            local probe = qt.QWidget.create(nil, false)
+            probe:setName('probe')
+            probe:show()
+            probe:setGeometry(0, 0, 10, 10)
+            print('probe', probe:geometry())
+        )");
+        tree.writeFile("build/bin/stylesheet.css", "QWidget#probe { min-width: 321px; }");
+        tree.writeFile("build/stylesheet.css", "QWidget#probe { min-width: 123px; }");
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(QRegularExpression("probe\t0\t0\t321\t10\n").match(result.output).hasMatch(),
+                 qPrintable(result.output));
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
