@@ -1,0 +1,240 @@
+#include "tabs/tabbar.h"
+#include "tabs/tabwidget.h"
+
+#include <QMimeData>
+#include <QtTest>
+
+// Stands in for the main window: records what the tab widgets report to their parent.
+class Host : public QWidget
+{
+    Q_OBJECT
+
+public:
+    QList<TabWidget *> emptied;
+    QList<TabWidget *> closed;
+
+public slots:
+    void onEmpty(TabWidget *w) { emptied << w; }
+    void onClose(TabWidget *w) { closed << w; }
+};
+
+static QWidget *page(const QString &title)
+{
+    auto *w = new QWidget;
+    w->setWindowTitle(title);
+    return w;
+}
+
+static QStringList titles(const TabWidget *tabs)
+{
+    QStringList list;
+    for (QWidget *w : tabs->widgets())
+        list << w->windowTitle();
+    return list;
+}
+
+static QMimeData *marker(const QByteArray &data = "application/tab-detach")
+{
+    auto *mime = new QMimeData;
+    mime->setData("action", data);
+    return mime;
+}
+
+class TestTabWidget : public QObject
+{
+    Q_OBJECT
+
+private:
+    static TabWidget *floatingOf(Host &host, TabWidget *except)
+    {
+        for (TabWidget *tabs : host.findChildren<TabWidget *>())
+            if (tabs != except && tabs->isWindow())
+                return tabs;
+        return nullptr;
+    }
+
+private slots:
+    void constructionSetsUpTheBar()
+    {
+        Host host;
+        TabWidget tabs(&host);
+        auto *bar = qobject_cast<TabBar *>(tabs.tabBar());
+        QVERIFY(bar);
+        QCOMPARE(bar->elideMode(), Qt::ElideNone);
+        QVERIFY(bar->isMovable() && bar->acceptDrops() && tabs.acceptDrops());
+        QVERIFY(tabs.usesScrollButtons());
+        QCOMPARE(bar->selectionBehaviorOnRemove(), QTabBar::SelectLeftTab);
+        QVERIFY(TabBar::hasDetachMarker(QScopedPointer<QMimeData>(marker()).data()));
+        QVERIFY(!TabBar::hasDetachMarker(QScopedPointer<QMimeData>(marker("other")).data()));
+        QVERIFY(!TabBar::hasDetachMarker(nullptr));
+    }
+
+    void insertingPages()
+    {
+        Host host;
+        host.setWindowTitle("Host title");
+        auto *tabs = new TabWidget(&host);
+        QWidget *a = page("a");
+        QWidget *b = page("b");
+        tabs->insertWidget(a, QRect());
+        tabs->insertWidget(b, QRect(5, 5, 0, 100));
+        QCOMPARE(titles(tabs), QStringList({"a", "b"}));
+        QCOMPARE(tabs->currentWidget(), b);
+        tabs->insertWidget(a, QRect(1, 1, 50, 50));
+        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->currentWidget(), a);
+
+        QWidget *c = page("c");
+        tabs->insertWidget(c, QRect(100, 120, 400, 300));
+        QVERIFY(!tabs->hasWidget(c));
+        TabWidget *floating = floatingOf(host, tabs);
+        QVERIFY(floating);
+        QCOMPARE(titles(floating), QStringList("c"));
+        QCOMPARE(floating->pos(), QPoint(100, 120));
+        QCOMPARE(floating->size(), QSize(400, 300));
+        QCOMPARE(floating->windowType(), Qt::Tool);
+        QCOMPARE(floating->windowTitle(), QString("Host title"));
+        QCOMPARE(tabs->currentIndex(), 0);
+        QVERIFY(host.emptied.isEmpty());
+    }
+
+    void detachingOpensAFloatingWindow()
+    {
+        Host host;
+        auto *tabs = new TabWidget(&host);
+        tabs->insertWidget(page("a"), QRect());
+        tabs->insertWidget(page("b"), QRect());
+        QPoint none;
+        tabs->DetachTab(1, none);
+        TabWidget *floating = floatingOf(host, tabs);
+        QVERIFY(floating && floating->isVisible());
+        QCOMPARE(floating->parentWidget(), &host);
+        QCOMPARE(floating->size(), QSize(640, 480));
+        QCOMPARE(titles(floating), QStringList("b"));
+        QCOMPARE(titles(tabs), QStringList("a"));
+        QVERIFY(host.emptied.isEmpty());
+
+        QPoint dropped(30, 40);
+        floating->DetachTab(0, dropped);
+        QCOMPARE(host.emptied, QList<TabWidget *>({floating}));
+        TabWidget *second = nullptr;
+        for (TabWidget *w : host.findChildren<TabWidget *>())
+            if (w != tabs && w != floating)
+                second = w;
+        QVERIFY(second);
+        QCOMPARE(second->pos(), QPoint(30, 40));
+        QPoint ignored;
+        tabs->DetachTab(7, ignored);
+        QCOMPARE(host.findChildren<TabWidget *>().size(), 3);
+    }
+
+    void takingTheCurrentPage()
+    {
+        Host host;
+        auto *from = new TabWidget(&host);
+        auto *to = new TabWidget(&host);
+        from->insertWidget(page("a"), QRect());
+        from->insertWidget(page("b"), QRect());
+        to->insertWidget(page("x"), QRect());
+        QSignalSpy emptied(to, &TabWidget::OnEmpty);
+        to->takeCurrentFrom(from);
+        QCOMPARE(titles(to), QStringList({"x", "b"}));
+        QCOMPARE(to->currentWidget()->windowTitle(), QString("b"));
+        QCOMPARE(emptied.count(), 0);
+        to->takeCurrentFrom(from);
+        QCOMPARE(titles(to), QStringList({"x", "b", "a"}));
+        QCOMPARE(emptied.count(), 1);
+        QCOMPARE(host.emptied, QList<TabWidget *>({from}));
+        to->takeCurrentFrom(nullptr);
+        to->takeCurrentFrom(to);
+        QCOMPARE(to->count(), 3);
+    }
+
+    void movingATabKeepsItsLabel()
+    {
+        Host host;
+        TabWidget tabs(&host);
+        for (const char *title : {"a", "b", "c"})
+            tabs.insertWidget(page(title), QRect());
+        tabs.setTabText(0, "renamed");
+        tabs.MoveTab(0, 2);
+        QCOMPARE(titles(&tabs), QStringList({"b", "c", "a"}));
+        QCOMPARE(tabs.tabText(2), QString("renamed"));
+        QCOMPARE(tabs.currentIndex(), 2);
+        tabs.MoveTab(9, 0);
+        QCOMPARE(tabs.count(), 3);
+    }
+
+    void closingAFloatingWindowReportsIt()
+    {
+        Host host;
+        auto *tabs = new TabWidget(&host);
+        tabs->makeFloating();
+        tabs->insertWidget(page("a"), QRect());
+        tabs->show();
+        QVERIFY(tabs->close());
+        QVERIFY(!tabs->isVisible());
+        QCOMPARE(host.closed, QList<TabWidget *>({tabs}));
+        TabWidget plain(&host);
+        plain.close();
+        QCOMPARE(host.closed.size(), 1);
+    }
+
+    void floatingWithoutParentIsAnApplicationWindow()
+    {
+        QCoreApplication::setApplicationName("Remote test");
+        TabWidget orphan(nullptr);
+        orphan.makeFloating();
+        QCOMPARE(orphan.windowTitle(), QString("Remote test"));
+        orphan.insertWidget(page("a"), QRect());
+        QPoint none;
+        orphan.DetachTab(0, none);
+        QVERIFY(orphan.isEmpty());
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<TabWidget *>(w) && w != &orphan)
+                delete w;
+    }
+
+    void onlyMarkedDragsAreAccepted_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("marker") << QByteArray("application/tab-detach") << true;
+        QTest::newRow("other bytes") << QByteArray("application/tab-detach2") << false;
+    }
+
+    void onlyMarkedDragsAreAccepted()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(bool, accepted);
+        Host host;
+        TabWidget tabs(&host);
+        tabs.insertWidget(page("a"), QRect());
+        QScopedPointer<QMimeData> mime(marker(data));
+        for (QWidget *target : {static_cast<QWidget *>(&tabs), static_cast<QWidget *>(tabs.tabBar())}) {
+            QDragEnterEvent enter({5, 5}, Qt::CopyAction | Qt::MoveAction, mime.data(),
+                                  Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &enter);
+            QCOMPARE(enter.isAccepted(), accepted);
+            // A drop that comes from no object of this program moves nothing.
+            QDropEvent drop({5, 5}, Qt::MoveAction, mime.data(), Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(target, &drop);
+            QVERIFY(!drop.isAccepted());
+            QCOMPARE(tabs.count(), 1);
+        }
+    }
+
+    void dropTargetFlag()
+    {
+        Host host;
+        TabWidget tabs(&host);
+        QVERIFY(!tabs.showsDropTarget());
+        tabs.setShowDropTarget(true);
+        QVERIFY(tabs.showsDropTarget());
+        tabs.setShowDropTarget(false);
+        QVERIFY(!tabs.showsDropTarget());
+    }
+};
+
+QTEST_MAIN(TestTabWidget)
+#include "tst_tabwidget.moc"
