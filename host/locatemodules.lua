@@ -8,7 +8,10 @@ print("directory", basepath)
 local content
 local file = io.open(bundlepath .. "/" .. bundlename, "rb")
 if file then
-    content = file:read("a")
+    -- One read of the known size: reading "a" would grow its buffer step by step.
+    local size = file:seek("end")
+    file:seek("set")
+    content = file:read(size) or ""
     file:close()
 end
 

@@ -87,7 +87,13 @@ int main(int argc, char **argv)
 
     MainWindow *window = MainWindow::instance();
     window->show();
-    splash.finish(window);
+    // One pass over the pending events usually exposes the window, so the splash's own wait
+    // (which sleeps between polls) returns at once.
+    QCoreApplication::processEvents();
+    if (window->isVisible())
+        splash.finish(window);
+    else
+        splash.close();
     instance.setActivationWindow(window);
     // The application may have closed its window already while the splash waited for it to
     // show; there is then no loop to run.

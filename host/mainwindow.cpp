@@ -148,7 +148,9 @@ void MainWindow::onTimer()
     m_stackTimer->start();
 }
 
+// The program ends with its main window, whatever other windows the application still shows.
 void MainWindow::closeEvent(QCloseEvent *)
 {
     LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
+    QCoreApplication::quit();
 }
