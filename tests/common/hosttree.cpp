@@ -1,9 +1,11 @@
 #include "hosttree.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 
 const char *const quitWhenRunning = R"(
 local qt = require 'qt.core'
@@ -60,4 +62,17 @@ HostResult HostTree::run(const QStringList &arguments, int timeoutMs) const
         process.waitForFinished();
     }
     return {process.exitCode(), finished, QString::fromLocal8Bit(process.readAll())};
+}
+
+bool HostTree::waitForLog(const QByteArray &text, int count) const
+{
+    QDeadlineTimer deadline(20000);
+    for (;;) {
+        QFile log(root() + "/log.txt");
+        if (log.open(QIODevice::ReadOnly) && log.readAll().count(text) >= count)
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
 }

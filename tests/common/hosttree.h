@@ -33,6 +33,9 @@ public:
     // Starts the host in the tree's root directory, so log.txt lands there.
     void start(QProcess &process, const QStringList &arguments = {}) const;
     HostResult run(const QStringList &arguments = {}, int timeoutMs = 20000) const;
+    // Waits until log.txt (written unbuffered by a host started with -df) holds the text the
+    // given number of times.
+    bool waitForLog(const QByteArray &text, int count = 1) const;
 
 private:
     QTemporaryDir m_dir;

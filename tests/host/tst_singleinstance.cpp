@@ -1,24 +1,11 @@
 #include "common/hosttree.h"
+#include "common/xserver.h"
 
 #include <QtTest>
 
 static const QByteArray stayingApplication = R"(
 function MsgHandler(h, e) if e == 'onStartup' then print('ready') end return 0 end
 )";
-
-// The running copy writes to log.txt (-df), unbuffered, so its lines can be watched as they come.
-static bool waitForLog(const QString &path, const QByteArray &text)
-{
-    QDeadlineTimer deadline(20000);
-    for (;;) {
-        QFile log(path);
-        if (log.open(QIODevice::ReadOnly) && log.readAll().contains(text))
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(50);
-    }
-}
 
 static bool waitForOutput(QProcess &process, QByteArray &seen, const QByteArray &text)
 {
@@ -39,57 +26,32 @@ class TestSingleInstance : public QObject
     Q_OBJECT
 
 private:
-    QProcess xserver;
-    QString display;
+    XServer xserver;
 
     void answerBoxOf(qint64 pid)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", display);
-        QProcess search;
-        search.setProcessEnvironment(environment);
-        search.start("xdotool", {"search", "--sync", "--all", "--onlyvisible", "--pid",
-                                 QString::number(pid), "--name", "^Vantor$"});
-        QVERIFY(search.waitForFinished(20000));
-        const QByteArray window = search.readAllStandardOutput().split('\n').value(0);
+        QByteArray found;
+        QVERIFY(xserver.xdotool({"search", "--sync", "--all", "--onlyvisible", "--pid",
+                                 QString::number(pid), "--name", "^Vantor$"},
+                                &found));
+        const QByteArray window = found.split('\n').value(0);
         QVERIFY(!window.isEmpty());
-        for (const QStringList &arguments :
-             {QStringList({"windowfocus", "--sync", window}), QStringList({"key", "Return"})}) {
-            QProcess xdotool;
-            xdotool.setProcessEnvironment(environment);
-            xdotool.start("xdotool", arguments);
-            QVERIFY(xdotool.waitForFinished(20000));
-        }
+        QVERIFY(xserver.xdotool({"windowfocus", "--sync", window}));
+        QVERIFY(xserver.xdotool({"key", "Return"}));
     }
 
 private slots:
-    void initTestCase()
-    {
-        int number = 90;
-        while (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)))
-            ++number;
-        display = QString(":%1").arg(number);
-        xserver.start("Xvfb", {display, "-nolisten", "tcp", "-screen", "0", "1280x1024x24"});
-        QVERIFY(xserver.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)), 10000);
-    }
-
-    void cleanupTestCase()
-    {
-        xserver.terminate();
-        xserver.waitForFinished();
-    }
+    void initTestCase() { QVERIFY(xserver.start()); }
 
     void secondStartIsRefusedAndRaisesTheFirst()
     {
         HostTree tree;
         tree.setEnvironment("QT_QPA_PLATFORM", "xcb");
-        tree.setEnvironment("DISPLAY", display);
+        tree.setEnvironment("DISPLAY", xserver.display());
         tree.writeApplication(stayingApplication);
         QProcess first;
         tree.start(first, {"-df"});
-        const QString log = tree.root() + "/log.txt";
-        QVERIFY(waitForLog(log, "ready\n"));
+        QVERIFY(tree.waitForLog("ready\n"));
 
         QProcess second;
         QByteArray secondOutput;
@@ -102,7 +64,7 @@ private slots:
         secondOutput += second.readAll();
         QVERIFY2(!secondOutput.contains("directory"), secondOutput.constData());
 
-        QVERIFY(waitForLog(log, "Debug: Message from another instance: \"VantorOrna32\"\n"));
+        QVERIFY(tree.waitForLog("Debug: Message from another instance: \"VantorOrna32\"\n"));
         first.kill();
         first.waitForFinished();
     }
@@ -113,7 +75,7 @@ private slots:
         tree.writeApplication(stayingApplication);
         QProcess crashing;
         tree.start(crashing, {"-df"});
-        QVERIFY(waitForLog(tree.root() + "/log.txt", "ready\n"));
+        QVERIFY(tree.waitForLog("ready\n"));
         crashing.kill();
         crashing.waitForFinished();
         QVERIFY(!QDir(tree.root() + "/tmp").entryList({"com.vantor.orna32-*"}).isEmpty());

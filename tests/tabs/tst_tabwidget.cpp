@@ -211,7 +211,8 @@ private slots:
         TabWidget tabs(&host);
         tabs.insertWidget(page("a"), QRect());
         QScopedPointer<QMimeData> mime(marker(data));
-        for (QWidget *target : {static_cast<QWidget *>(&tabs), static_cast<QWidget *>(tabs.tabBar())}) {
+        for (QWidget *target :
+             {static_cast<QWidget *>(&tabs), static_cast<QWidget *>(tabs.tabBar())}) {
             QDragEnterEvent enter({5, 5}, Qt::CopyAction | Qt::MoveAction, mime.data(),
                                   Qt::LeftButton, Qt::NoModifier);
             QCoreApplication::sendEvent(target, &enter);
