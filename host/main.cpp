@@ -78,6 +78,7 @@ int main(int argc, char **argv)
         qDebug() << "Message from another instance:" << message;
     });
 
+    Q_INIT_RESOURCE(resources);
     QSplashScreen splash(QPixmap(":splash.png"));
     splash.show();
     applySwitches(app.arguments());

@@ -3,6 +3,8 @@
 #include "debugoutput.h"
 #include "luax.h"
 #include "objecttracker.h"
+#include "qtcore/font.h"
+#include "qtcore/painter.h"
 #include "qtcore/widget.h"
 #include "tabs/tabwidget.h"
 
@@ -80,9 +82,9 @@ static const ClassEntry classes[] = {
     {"QLineEdit", "QWidget", false, nofunctions},
     {"QPlainTextEdit", "QWidget", false, nofunctions},
     {"TabWidget", "QWidget", false, tabwidgetFunctions},
-    {"QPainter", nullptr, false, nofunctions},
-    {"QFont", nullptr, false, nofunctions},
-    {"Image", nullptr, false, nofunctions},
+    {"QPainter", nullptr, false, painterFunctions},
+    {"QFont", nullptr, false, fontFunctions},
+    {"Image", nullptr, false, imageFunctions},
     {"Tracker", nullptr, false, trackerFunctions},
     {"Desktop", nullptr, false, desktopFunctions},
     {"ElapsedTimer", nullptr, false, nofunctions},

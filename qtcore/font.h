@@ -6,5 +6,6 @@
 #include <QFont>
 
 QFont *checkfont(lua_State *L, int index);
+const luaL_Reg *fontFunctions();
 
 #endif

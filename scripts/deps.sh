@@ -6,6 +6,7 @@ packages=(
     build-essential cmake pkg-config clang-format
     qtbase5-dev libqt5svg5-dev
     liblua5.3-dev
+    fonts-font-awesome fonts-dseg
     xvfb xauth xdotool fonts-dejavu-core
 )
 
