@@ -110,6 +110,11 @@ private slots:
     {
         HostTree tree;
         tree.writeApplication(quittingApplication);
+        const HostResult shipped = tree.run();
+        QVERIFY2(shipped.output.contains("Debug: \"DSEG7 Classic\"\n"), qPrintable(shipped.output));
+        QVERIFY(shipped.output.contains("Debug: \"DSEG7 Modern\"\n"));
+        for (const QString &name : QDir(tree.binDirectory()).entryList({"*.ttf"}))
+            QVERIFY(QFile::remove(tree.binDirectory() + "/" + name));
         const QString font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
         QVERIFY(QFile::exists(font));
         QVERIFY(QFile::copy(font, tree.binDirectory() + "/digital-7.ttf"));
