@@ -4,6 +4,7 @@
 #include "luax/objecttracker.h"
 #include "luax/qtcoremodule.h"
 #include "modulelocator.h"
+#include "qtcore/widget.h"
 #include "switches.h"
 #include "tabs/tabwidget.h"
 
@@ -20,6 +21,25 @@ static MainWindow *mainWindow = nullptr;
 static const luaL_Reg nativeModules[] = {
     {nullptr, nullptr},
 };
+
+static int lmainwindow_animate(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 2);
+    int v[8];
+    for (int i = 0; i < 8; ++i)
+        v[i] = luaX_checkint(L, 3 + i);
+    const bool animate = luaX_optflag(L, 11);
+    MainWindow::instance()->animator().animate(widget, QRect(v[0], v[1], v[2], v[3]),
+                                               QRect(v[4], v[5], v[6], v[7]), animate);
+    return 0;
+}
+
+static int lmainwindow_isAnimating(lua_State *L)
+{
+    QWidget *widget = checkwidget(L, 2);
+    lua_pushboolean(L, MainWindow::instance()->animator().isAnimating(widget));
+    return 1;
+}
 
 static int lmainwindow_tabWidgets(lua_State *L)
 {
@@ -42,6 +62,8 @@ static int lmainwindow_setText(lua_State *L)
 }
 
 static const luaL_Reg mainwindow_functions[] = {
+    {"animate", lmainwindow_animate},
+    {"isAnimating", lmainwindow_isAnimating},
     {"tabWidgets", lmainwindow_tabWidgets},
     {"setText", lmainwindow_setText},
     {nullptr, nullptr},

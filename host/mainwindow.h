@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 
+#include "tabs/widgetanimator.h"
+
 class QTimer;
 class TabWidget;
 
@@ -21,6 +23,7 @@ public:
     static MainWindow *instance();
 
     lua_State *state() const { return L; }
+    WidgetAnimator &animator() { return m_animator; }
     QList<TabWidget *> tabWidgets() const;
 
 public slots:
@@ -39,6 +42,7 @@ private:
 
     lua_State *L = nullptr;
     QTimer *m_stackTimer = nullptr;
+    WidgetAnimator m_animator;
 };
 
 #endif

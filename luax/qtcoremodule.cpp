@@ -5,6 +5,9 @@
 #include "objecttracker.h"
 #include "qtcore/font.h"
 #include "qtcore/painter.h"
+#include "qtcore/pushbutton.h"
+#include "qtcore/textedit.h"
+#include "qtcore/timer.h"
 #include "qtcore/widget.h"
 #include "tabs/tabwidget.h"
 
@@ -77,18 +80,18 @@ static const ClassEntry classes[] = {
     {"QObject", nullptr, false, qobjectFunctions},
     {"QWidget", "QObject", false, qwidgetFunctions},
     {"Widget", "QWidget", false, nofunctions},
-    {"QDialog", "QWidget", false, nofunctions},
-    {"PushButton", "QWidget", false, nofunctions},
-    {"QLineEdit", "QWidget", false, nofunctions},
-    {"QPlainTextEdit", "QWidget", false, nofunctions},
+    {"QDialog", "QWidget", false, dialogFunctions},
+    {"PushButton", "QWidget", false, pushbuttonFunctions},
+    {"QLineEdit", "QWidget", false, lineeditFunctions},
+    {"QPlainTextEdit", "QWidget", false, plaintexteditFunctions},
     {"TabWidget", "QWidget", false, tabwidgetFunctions},
     {"QPainter", nullptr, false, painterFunctions},
     {"QFont", nullptr, false, fontFunctions},
     {"Image", nullptr, false, imageFunctions},
     {"Tracker", nullptr, false, trackerFunctions},
     {"Desktop", nullptr, false, desktopFunctions},
-    {"ElapsedTimer", nullptr, false, nofunctions},
-    {"Timer", "QObject", true, nofunctions},
+    {"ElapsedTimer", nullptr, false, elapsedtimerFunctions},
+    {"Timer", "QObject", true, timerFunctions},
 };
 
 int luaopen_qt_core(lua_State *L)

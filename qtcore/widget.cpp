@@ -18,12 +18,17 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {}
 
 void Widget::paintEvent(QPaintEvent *event)
 {
-    ObjectTracker *tracker = ObjectTracker::forObject(this);
-    if (!tracker) {
+    if (!paintWithLua(this))
         QWidget::paintEvent(event);
-        return;
-    }
-    tracker->paint(this);
+}
+
+bool paintWithLua(QWidget *widget)
+{
+    ObjectTracker *tracker = ObjectTracker::forObject(widget);
+    if (!tracker)
+        return false;
+    tracker->paint(widget);
+    return true;
 }
 
 QObject *checkqobject(lua_State *L, int index)

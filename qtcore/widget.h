@@ -17,9 +17,13 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
+// Paints a widget through Lua (onPaint on the shared painter); false for an untracked widget.
+bool paintWithLua(QWidget *widget);
+// The parent argument of the create functions: a widget handle, anything else meaning none.
+QWidget *testwidget(lua_State *L, int index);
+
 QObject *checkqobject(lua_State *L, int index);
 QWidget *checkwidget(lua_State *L, int index);
-QWidget *testwidget(lua_State *L, int index);
 
 const luaL_Reg *qobjectFunctions();
 const luaL_Reg *qwidgetFunctions();
