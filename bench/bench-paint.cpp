@@ -120,9 +120,7 @@ int main(int argc, char **argv)
     const double cpp = median(cppTimes);
     printf("Lua frame: %.3f ms (median of %d)\n", lua, frames);
     printf("C++ frame: %.3f ms\n", cpp);
-    printf("SVG loads by the graphic cache: %d (6 icon names tried once each, and the sprite "
-           "sheet)\n",
-           graphicLoads());
+    printf("SVG files parsed by the graphic cache: %d (the sprite sheet, once)\n", graphicLoads());
     printf("ratio: %.3f\n", lua / cpp);
     fflush(stdout);
     painter.end();

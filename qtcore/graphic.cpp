@@ -1,5 +1,6 @@
 #include "graphic.h"
 
+#include <QFile>
 #include <QHash>
 #include <QPaintDevice>
 #include <QPainter>
@@ -18,6 +19,8 @@ static void initresources()
 static QSvgRenderer *load(const QString &path)
 {
     initresources();
+    if (!QFile::exists(path))
+        return nullptr;
     ++loads;
     auto *renderer = new QSvgRenderer(path);
     if (renderer->isValid())

@@ -9,7 +9,7 @@ class QPainter;
 // into the rectangle (an empty one means the whole device). False when neither exists.
 bool drawGraphic(QPainter *painter, const QString &name, const QRect &rect);
 
-// How many SVG files the graphic cache has parsed so far (each name at most once).
+// How many SVG files the graphic cache has parsed so far (each file at most once).
 int graphicLoads();
 
 #endif

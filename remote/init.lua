@@ -30,7 +30,11 @@ function MsgHandler(handle, event, ...)
         for i = 1, #args do
             args[i] = tostring(args[i])
         end
-        print(string.format("event %s %s %s", event, describe(handle), table.concat(args, " ")))
+        local line = string.format("event %s %s %s", event, describe(handle), table.concat(args, " "))
+        print(line)
+        if demo.console and event ~= 'onMove' and event ~= 'onResize' then
+            demo.console:append(line)
+        end
     end
     local handler = demo[event]
     if handler then
@@ -64,7 +68,7 @@ local function paintPanel(p)
     local x = cellAt(6, 1)
     p:gradient(x, 12, 300, 64, 'black', 'timecode')
     p:setFont(timecodeFont)
-    p:text(x + 18, 26, '01:23:45:12', nil, 'orange')
+    p:text(x + 18, 26, demo.timecode or '00:00:00:00', nil, 'orange')
     p:graphic('logo', {x = x, y = 96, w = 300, h = 75})
 end
 
@@ -81,20 +85,104 @@ local function hit(x, y)
     end
 end
 
+-- A keypad of Lua-painted push buttons typing into a line edit.
+local keys = {'7', '8', '9', '4', '5', '6', '1', '2', '3', 'C', '0', '<'}
+
+local function makeKeypad()
+    local page = qt.QWidget.create(nil, false)
+    page:setTitle("Keypad")
+    demo.entry = qt.QLineEdit.create(page)
+    demo.entry:setGeometry(20, 20, 300, 40)
+    demo.entry:setAlignment('centre')
+    demo.entry:setFont(timecodeFont)
+    demo.keys = {}
+    for i, key in ipairs(keys) do
+        local button = qt.PushButton.create(page)
+        button:setGeometry(20 + ((i - 1) % 3) * 104, 76 + ((i - 1) // 3) * 64, 96, 56)
+        demo.keys[button] = key
+    end
+    return page
+end
+
+local function paintKey(handle)
+    local w, h = lcdCanvas:size()
+    local key = demo.keys[handle]
+    local style = (key == 'C' or key == '<') and 'button.warning' or 'button'
+    lcdCanvas:gradient(0, 0, w, h, 0x404040, style, handle:state())
+    if key == '<' then
+        lcdCanvas:graphic('backspace', {x = w // 2 - 16, y = h // 2 - 11, w = 32, h = 22})
+    else
+        lcdCanvas:text(w // 2 - 6, h // 2 - 12, key, 22, 'white')
+    end
+end
+
+local function pressKey(key)
+    if key == 'C' then
+        demo.entry:setText(nil)
+    elseif key == '<' then
+        demo.entry:backspace()
+    else
+        demo.entry:insert(key)
+    end
+    mainWindow:setText("Entry: " .. demo.entry:text())
+end
+
+-- A side panel that slides in over the styles page and out again.
+local function toggleSidePanel()
+    local _, _, w, h = demo.page:geometry()
+    demo.sideShown = not demo.sideShown
+    local x = demo.sideShown and w - 260 or w
+    local fromX = demo.sideShown and w or w - 260
+    demo.side:show()
+    mainWindow:animate(demo.side, fromX, 0, 260, h, x, 0, 260, h)
+end
+
+local function startClock()
+    demo.clock = qt.Timer.create()
+    demo.clock:setTimeout(40)
+    demo.frames = 0
+    function demo.clock:onTimeout()
+        demo.frames = (demo.frames + 1) % 25
+        demo.timecode = os.date('%H:%M:%S') .. string.format(':%02d', demo.frames)
+        demo.page:update()
+    end
+    demo.clock:start()
+end
+
 function demo.onStartup()
     demo.page = qt.QWidget.create(nil, false)
     demo.page:setTitle("Styles")
     rootWidget:insertWidget(demo.page)
+    demo.side = qt.QWidget.create(demo.page, false)
+    rootWidget:insertWidget(makeKeypad())
+    demo.console = qt.QPlainTextEdit.create(nil)
+    demo.console:setTitle("Log")
+    rootWidget:insertWidget(demo.console)
     demo.second = qt.QWidget.create(nil, false)
     demo.second:setTitle("Drag me out")
     rootWidget:insertWidget(demo.second)
     rootWidget:setCurrentWidget(demo.page)
-    mainWindow:setGeometry(40, 40, 1000, 720)
+    startClock()
+    mainWindow:setGeometry(40, 40, 1100, 720)
     mainWindow:setText("Ready - " .. applicationFileName .. (wantSettings and " (settings)" or ""))
 end
 
+function demo.onClick(handle)
+    local key = demo.keys[handle]
+    if key then
+        pressKey(key)
+    end
+end
+
 function demo.onPaint(handle)
-    if rawequal(handle, demo.page) then
+    if demo.keys[handle] then
+        paintKey(handle)
+    elseif rawequal(handle, demo.side) then
+        local w, h = lcdCanvas:size()
+        lcdCanvas:gradient(0, 0, w, h, 0x283040, 'msgbox.panel')
+        lcdCanvas:text(16, 16, 'Side panel', 18, 'white')
+        lcdCanvas:text(16, 48, 'Tap here to close', 12, 'lightgray')
+    elseif rawequal(handle, demo.page) then
         paintPanel(lcdCanvas)
     elseif rawequal(handle, demo.second) then
         local w, h = lcdCanvas:size()
@@ -104,7 +192,16 @@ function demo.onPaint(handle)
 end
 
 function demo.onTouchPress(handle, x, y)
+    if rawequal(handle, demo.side) then
+        toggleSidePanel()
+        return 0
+    end
     if not rawequal(handle, demo.page) then
+        return 0
+    end
+    local tx = cellAt(6, 1)
+    if x >= tx and x < tx + 300 and y >= 96 and y < 171 then
+        toggleSidePanel()
         return 0
     end
     demo.pressed = hit(x, y)
