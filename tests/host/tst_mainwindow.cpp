@@ -198,6 +198,50 @@ private slots:
         QCOMPARE(result.exitCode, 0);
     }
 
+    void animatingFromLua()
+    {
+        HostTree tree;
+        tree.writeApplication(R"(
+            local qt = require 'qt.core'
+            function MsgHandler(h, e)
+                if e ~= 'onStartup' then return 0 end
+                local page = qt.QWidget.create(nil, false)
+                rootWidget:insertWidget(page)
+                local slid = qt.QWidget.create(page)
+                local jumped = qt.QWidget.create(page)
+                mainWindow:animate(slid, 0, 0, 100, 50, 200, 0, 300, 300)
+                mainWindow:animate(jumped, 0, 0, 30, 40, 70, 80, 10, 10, nil)
+                print('started', mainWindow.isAnimating(nil, slid), table.concat({slid:geometry()}, ' '))
+                local check = qt.Timer.create()
+                check:setTimeout(150)
+                check:setSingleShot()
+                function check:onTimeout()
+                    print('midway', mainWindow:isAnimating(slid), mainWindow:isAnimating(jumped),
+                          table.concat({jumped:geometry()}, ' '))
+                    local final = qt.Timer.create()
+                    final:setTimeout(600)
+                    final:setSingleShot()
+                    function final:onTimeout()
+                        print('ended', mainWindow:isAnimating(slid), table.concat({slid:geometry()}, ' '))
+                        mainWindow:close()
+                    end
+                    final:start()
+                    keep = final
+                end
+                check:start()
+                keep0 = check
+                print(pcall(mainWindow.animate, mainWindow, slid, 1, 2, 3))
+                return 0
+            end
+        )");
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.output.contains("started\ttrue\t0 0 100 50\n"), qPrintable(result.output));
+        QVERIFY(result.output.contains("midway\ttrue\tfalse\t70 80 30 40\n"));
+        QVERIFY(result.output.contains("ended\tfalse\t200 0 100 50\n"));
+        QVERIFY(result.output.contains("bad argument #6 to '?' (number expected, got no value)"));
+    }
+
     void floatingTabWindowsReturnTheirPages()
     {
         HostTree tree;

@@ -1,3 +1,4 @@
+#include "common/luafixture.h"
 #include "tabs/tabbar.h"
 #include "tabs/tabwidget.h"
 
@@ -223,6 +224,36 @@ private slots:
             QVERIFY(!drop.isAccepted());
             QCOMPARE(tabs.count(), 1);
         }
+    }
+
+    void luaClassDrivesTheTabWidget()
+    {
+        LuaFixture f;
+        QCoreApplication::setApplicationName("Lua tabs");
+        LUA_RUN(f, "t = qt.TabWidget.create() a = qt.QWidget.create(nil, false) "
+                   "b = qt.QWidget.create(nil, false) b:setTitle('bee')");
+        auto *tabs = qobject_cast<TabWidget *>(f.widget("t"));
+        QVERIFY(tabs && tabs->isWindow() && !tabs->isVisible());
+        QCOMPARE(tabs->windowTitle(), QString("Lua tabs"));
+        QCOMPARE(f.eval("t:isEmpty() and #t:widgets() == 0 and t:currentWidget() == nil"),
+                 QString("true"));
+        LUA_RUN(f, "t:insertWidget(a) t:insertWidget(b, 'not a table') t:setCurrentWidget(a)");
+        QCOMPARE(f.eval("rawequal(t:currentWidget(), a) and rawequal(t:widgets()[2], b)"),
+                 QString("true"));
+        QCOMPARE(tabs->tabText(1), QString("bee"));
+        LUA_RUN(f, "t:removeWidget(a) t:setCurrentWidget(a)");
+        QCOMPARE(f.eval("t:hasWidget(a) or not t:hasWidget(b)"), QString("false"));
+        LUA_RUN(f, "t:showDropTarget()");
+        QVERIFY(tabs->showsDropTarget());
+        LUA_RUN(f, "t:showDropTarget(nil) t:show() t:showTabBar(false)");
+        QVERIFY(!tabs->showsDropTarget());
+        QVERIFY(!tabs->tabBar()->isVisible());
+        LUA_RUN(f, "t:insertWidget(a, {x=100, y=100, w=400, h=300})");
+        QCOMPARE(f.eval("t:hasWidget(a)"), QString("false"));
+        QVERIFY(!f.run("qt.TabWidget.isEmpty(a)"));
+        QVERIFY(f.error.contains("TabWidget expected, got userdata"));
+        QVERIFY(!f.run("t:insertWidget(5)"));
+        QVERIFY(f.error.contains("QWidget expected, got number"));
     }
 
     void dropTargetFlag()
