@@ -1,7 +1,7 @@
 // Cost of forwarding a mouse move through the object tracker into a Lua MsgHandler, against a
 // minimal filter that makes the same Lua call with the plain C API.
+#include "benchsupport.h"
 #include "luax/luax.h"
-#include "luax/qtcoremodule.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -67,20 +67,11 @@ static double sendmoves(QWidget *target)
     return timer.nsecsElapsed() / 1e9;
 }
 
-static double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenUnlessSet();
     QApplication app(argc, argv);
-    lua_State *L = luaX_newstate();
-    luaL_requiref(L, "qt.core", luaopen_qt_core, 0);
-    lua_setglobal(L, "qt");
+    lua_State *L = newQtCoreState();
     luaX_dostring(L, "function MsgHandler() return 0 end w = qt.QWidget.create(nil, false)",
                   nullptr);
     lua_getglobal(L, "w");

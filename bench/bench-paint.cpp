@@ -1,8 +1,8 @@
 // A 1280 by 800 panel of 48 buttons (style painter, state, 14-pixel label, sprite icon) drawn
 // 200 times into an image from Lua, against the same picture drawn with QPainter calls written
 // directly in C++, in the same run.
+#include "benchsupport.h"
 #include "luax/luax.h"
-#include "luax/qtcoremodule.h"
 #include "qtcore/graphic.h"
 
 #include <QApplication>
@@ -69,7 +69,7 @@ static void cppframe(QPainter &painter, QSvgRenderer &sprites)
         painter.save();
         painter.setPen(QPen(QBrush(QColor(0x33, 0x33, 0x33)), 1));
         painter.setBrush(face(rect, base, states[i % 3]));
-        painter.setRenderHints(QPainter::Antialiasing | QPainter::HighQualityAntialiasing);
+        painter.setRenderHint(QPainter::Antialiasing);
         painter.drawRoundedRect(QRectF(x + 0.5, y + 0.5, 143, 116), 3, 3, Qt::AbsoluteSize);
         painter.restore();
         painter.save();
@@ -84,20 +84,11 @@ static void cppframe(QPainter &painter, QSvgRenderer &sprites)
     }
 }
 
-static double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenUnlessSet();
     QApplication app(argc, argv);
-    lua_State *L = luaX_newstate();
-    luaL_requiref(L, "qt.core", luaopen_qt_core, 0);
-    lua_pop(L, 1);
+    lua_State *L = newQtCoreState();
     luaX_dostring(L, panel, nullptr);
 
     QPixmap pixmap(1280, 800);

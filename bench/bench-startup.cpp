@@ -1,5 +1,7 @@
 // Start-up time of the host on an application that quits at once (loose files, and a 1 MiB
 // bundle), against a bare widgets program that shows a window and quits, in the same run.
+#include "benchsupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -42,12 +44,6 @@ static QByteArray bundle()
                               "assert(load(c:sub(1, " +
                               QByteArray::number(application.size()) + ")))() end";
     return payload + loader + QByteArray::number(loader.size()).leftJustified(16, ' ');
-}
-
-static double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return (values[runs / 2 - 1] + values[runs / 2]) / 2;
 }
 
 static double timeRuns(const QString &program, const QString &directory)

@@ -1,7 +1,7 @@
 // Lateness of 20 Lua timers at 10 ms driving Lua callbacks, against 20 plain timers at 10 ms
 // driving C++ slots, all running together for 10 s in one event loop.
+#include "benchsupport.h"
 #include "luax/luax.h"
-#include "luax/qtcoremodule.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -66,13 +66,10 @@ static double percentile99(std::vector<double> values)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenUnlessSet();
     QApplication app(argc, argv);
     benchClock.start();
-    lua_State *L = luaX_newstate();
-    luaL_requiref(L, "qt.core", luaopen_qt_core, 0);
-    lua_pop(L, 1);
+    lua_State *L = newQtCoreState();
     lua_register(L, "fired", lbench_fired);
     lua_register(L, "started", lbench_started);
 

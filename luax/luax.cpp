@@ -152,6 +152,16 @@ void *luaX_testclass(lua_State *L, int index, const char *className, int mask)
     return handle->object;
 }
 
+void *luaX_takeowned(lua_State *L, int index, const char *className)
+{
+    LuaXHandle *handle = luaX_tohandle(L, index, className);
+    if (!handle || !(handle->flags & LUAX_OWNED))
+        return nullptr;
+    void *object = handle->object;
+    handle->object = nullptr;
+    return object;
+}
+
 void *luaX_checkclass(lua_State *L, int index, const char *className)
 {
     LuaXHandle *handle = luaX_tohandle(L, index, className);

@@ -39,6 +39,8 @@ void *luaX_testclass(lua_State *L, int index, const char *className, int mask);
 void *luaX_checkclass(lua_State *L, int index, const char *className);
 LuaXHandle *luaX_tohandle(lua_State *L, int index, const char *className);
 void luaX_forget(lua_State *L, void *object);
+// For __gc: the object of an owning handle, which the handle then gives up (null otherwise).
+void *luaX_takeowned(lua_State *L, int index, const char *className);
 
 int luaX_pushargs(lua_State *L, const char *format, va_list args, int *extraResults);
 int luaX_pushargsf(lua_State *L, const char *format, ...);

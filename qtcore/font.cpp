@@ -88,11 +88,7 @@ static int lqfont_copy(lua_State *L)
 
 static int lqfont_gc(lua_State *L)
 {
-    LuaXHandle *handle = luaX_tohandle(L, 1, "QFont");
-    if (!handle || !handle->object || !(handle->flags & LUAX_OWNED))
-        return 0;
-    delete static_cast<QFont *>(handle->object);
-    handle->object = nullptr;
+    delete static_cast<QFont *>(luaX_takeowned(L, 1, "QFont"));
     return 0;
 }
 

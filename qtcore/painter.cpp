@@ -51,11 +51,9 @@ static int limage_size(lua_State *L)
 
 static int limage_gc(lua_State *L)
 {
-    LuaXHandle *handle = luaX_tohandle(L, 1, "Image");
-    if (!handle || !handle->object || !(handle->flags & LUAX_OWNED))
+    auto *pixmap = static_cast<QPixmap *>(luaX_takeowned(L, 1, "Image"));
+    if (!pixmap)
         return 0;
-    auto *pixmap = static_cast<QPixmap *>(handle->object);
-    handle->object = nullptr;
     endimagepainter(pixmap);
     delete pixmap;
     return 0;
@@ -88,11 +86,9 @@ static int lqpainter_create(lua_State *L)
 
 static int lqpainter_gc(lua_State *L)
 {
-    LuaXHandle *handle = luaX_tohandle(L, 1, "QPainter");
-    if (!handle || !handle->object || !(handle->flags & LUAX_OWNED))
+    auto *painter = static_cast<QPainter *>(luaX_takeowned(L, 1, "QPainter"));
+    if (!painter)
         return 0;
-    auto *painter = static_cast<QPainter *>(handle->object);
-    handle->object = nullptr;
     for (auto it = imagePainters.begin(); it != imagePainters.end(); ++it) {
         if (it.value() == painter) {
             imagePainters.erase(it);
@@ -102,13 +98,6 @@ static int lqpainter_gc(lua_State *L)
     }
     delete painter;
     return 0;
-}
-
-// The shared canvas is open only during onPaint; at any other time drawing does nothing.
-static QPainter *activepainter(lua_State *L)
-{
-    QPainter *painter = checkpainter(L, 1);
-    return painter->isActive() ? painter : nullptr;
 }
 
 static bool hascolor(lua_State *L, int index)

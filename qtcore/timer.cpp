@@ -64,12 +64,7 @@ static int ltimer_setSingleShot(lua_State *L)
 
 static int ltimer_gc(lua_State *L)
 {
-    LuaXHandle *handle = luaX_tohandle(L, 1, "Timer");
-    if (!handle || !handle->object || !(handle->flags & LUAX_OWNED))
-        return 0;
-    QObject *timer = static_cast<QObject *>(handle->object);
-    handle->object = nullptr;
-    delete timer;
+    delete static_cast<QObject *>(luaX_takeowned(L, 1, "Timer"));
     return 0;
 }
 
@@ -136,11 +131,7 @@ static int lelapsedtimer_isActive(lua_State *L)
 
 static int lelapsedtimer_gc(lua_State *L)
 {
-    LuaXHandle *handle = luaX_tohandle(L, 1, "ElapsedTimer");
-    if (!handle || !handle->object || !(handle->flags & LUAX_OWNED))
-        return 0;
-    delete static_cast<QElapsedTimer *>(handle->object);
-    handle->object = nullptr;
+    delete static_cast<QElapsedTimer *>(luaX_takeowned(L, 1, "ElapsedTimer"));
     return 0;
 }
 

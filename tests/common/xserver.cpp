@@ -1,5 +1,7 @@
 #include "xserver.h"
 
+#include "hosttree.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
@@ -31,6 +33,12 @@ bool XServer::start()
         m_process.waitForFinished();
     }
     return false;
+}
+
+void XServer::use(HostTree &tree) const
+{
+    tree.setEnvironment("QT_QPA_PLATFORM", "xcb");
+    tree.setEnvironment("DISPLAY", m_display);
 }
 
 bool XServer::xdotool(const QStringList &arguments, QByteArray *output)

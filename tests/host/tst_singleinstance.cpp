@@ -46,8 +46,7 @@ private slots:
     void secondStartIsRefusedAndRaisesTheFirst()
     {
         HostTree tree;
-        tree.setEnvironment("QT_QPA_PLATFORM", "xcb");
-        tree.setEnvironment("DISPLAY", xserver.display());
+        xserver.use(tree);
         tree.writeApplication(stayingApplication);
         QProcess first;
         tree.start(first, {"-df"});

@@ -69,8 +69,7 @@ private slots:
     void dragOutAndBack()
     {
         HostTree tree;
-        tree.setEnvironment("QT_QPA_PLATFORM", "xcb");
-        tree.setEnvironment("DISPLAY", xserver.display());
+        xserver.use(tree);
         tree.writeApplication(application);
         QProcess host;
         tree.start(host, {"-df"});
