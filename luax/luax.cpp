@@ -470,11 +470,6 @@ QString luaX_checkqstring(lua_State *L, int index)
     return QString::fromUtf8(text, static_cast<int>(length));
 }
 
-QString luaX_optqstring(lua_State *L, int index, const char *def)
-{
-    return lua_isnoneornil(L, index) ? QString::fromUtf8(def) : luaX_checkqstring(L, index);
-}
-
 static int tablefieldint(lua_State *L, int index, const char *field)
 {
     lua_getfield(L, index, field);

@@ -66,6 +66,5 @@ int luaX_checkint(lua_State *L, int index);
 int luaX_optint(lua_State *L, int index, int def);
 bool luaX_optflag(lua_State *L, int index);
 QString luaX_checkqstring(lua_State *L, int index);
-QString luaX_optqstring(lua_State *L, int index, const char *def);
 
 #endif

@@ -19,10 +19,13 @@
 static int lqtcore_chooseFile(lua_State *L)
 {
     auto *parent = static_cast<QWidget *>(static_cast<QObject *>(luaX_checkclass(L, 1, "QWidget")));
-    const QString caption = luaX_optqstring(L, 2, "Choose a file");
-    const QString directory = luaX_optqstring(L, 3, "");
-    const QString filter = luaX_optqstring(L, 4, "");
-    const QString path = QFileDialog::getOpenFileName(parent, caption, directory, filter);
+    // Lua errors unwind without destructors: every argument is checked before any QString exists.
+    const char *caption = luaL_optstring(L, 2, "Choose a file");
+    const char *directory = luaL_optstring(L, 3, "");
+    const char *filter = luaL_optstring(L, 4, "");
+    const QString path =
+        QFileDialog::getOpenFileName(parent, QString::fromUtf8(caption),
+                                     QString::fromUtf8(directory), QString::fromUtf8(filter));
     if (path.isEmpty())
         lua_pushnil(L);
     else

@@ -202,11 +202,13 @@ static int lqpainter_text(lua_State *L)
     QPainter *painter = checkpainter(L, 1);
     const int x = luaX_checkint(L, 2);
     const int y = luaX_checkint(L, 3);
-    const QString text = luaX_checkqstring(L, 4);
+    luaL_checkstring(L, 4);
     const bool sized = lua_isnumber(L, 5);
     const int size = sized ? luaX_truncate(lua_tonumber(L, 5)) : 0;
     const bool colored = hascolor(L, 6);
     const QColor color = colored ? luaX_tocolor(L, 6, "black") : QColor();
+    // Lua errors unwind without destructors, so the text becomes a QString after every check.
+    const QString text = luaX_checkqstring(L, 4);
     if (!painter->isActive())
         return 0;
     painter->save();
@@ -240,8 +242,8 @@ static int lqpainter_graphic(lua_State *L)
     QPainter *painter = checkpainter(L, 1);
     const char *name = luaL_checkstring(L, 2);
     const QRect rect = luaX_torect(L, 3);
-    if (!drawGraphic(painter, name, rect))
-        luaL_error(L, "Cannot find graphic '%s'", ("fa-" + QByteArray(name)).constData());
+    if (!drawGraphic(painter, QString::fromUtf8(name), rect))
+        luaL_error(L, "Cannot find graphic 'fa-%s'", name);
     return 0;
 }
 
