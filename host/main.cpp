@@ -1,3 +1,4 @@
+#include "appearance.h"
 #include "loghandler.h"
 #include "mainwindow.h"
 #include "singleinstance.h"
@@ -5,61 +6,11 @@
 
 #include <QApplication>
 #include <QDebug>
-#include <QFile>
-#include <QFontDatabase>
 #include <QMessageBox>
-#include <QSettings>
 #include <QSplashScreen>
 
 static const char *const applicationId = "com.vantor.orna32";
 static const char *const instanceMessage = "VantorOrna32";
-
-static QStringList searchDirectories()
-{
-    const QString directory = QCoreApplication::applicationDirPath();
-    return {directory, directory + "/..", ":"};
-}
-
-static void loadStyleSheet(QApplication &app)
-{
-    for (const QString &directory : searchDirectories()) {
-        QFile file(directory + "/stylesheet.css");
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            continue;
-        app.setStyleSheet(QString::fromUtf8(file.readAll()));
-        return;
-    }
-}
-
-static bool addFont(const QString &path)
-{
-    const int id = QFontDatabase::addApplicationFont(path);
-    if (id < 0)
-        return false;
-    for (const QString &family : QFontDatabase::applicationFontFamilies(id))
-        qDebug() << family;
-    return true;
-}
-
-static void registerFonts()
-{
-    static const char *const fonts[] = {"digital-7.ttf", "digital-7 (italic).ttf",
-                                        "digital-7 (mono).ttf", "digital-7 (mono italic).ttf"};
-    for (const char *font : fonts) {
-        for (const QString &directory : searchDirectories())
-            if (addFont(directory + "/" + font))
-                break;
-    }
-}
-
-static void setIdentity()
-{
-    QCoreApplication::setOrganizationDomain("vantor.com");
-    QCoreApplication::setOrganizationName("Vantor");
-    QCoreApplication::setApplicationName("Remote");
-    QCoreApplication::setApplicationVersion("0.5.0");
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-}
 
 int main(int argc, char **argv)
 {
@@ -78,11 +29,12 @@ int main(int argc, char **argv)
         qDebug() << "Message from another instance:" << message;
     });
 
-    Q_INIT_RESOURCE(resources);
-    QSplashScreen splash(QPixmap(":splash.png"));
+    QSplashScreen splash(splashPicture());
     splash.show();
+    // Let the window system map and paint the splash before start-up keeps the thread busy.
+    QCoreApplication::processEvents();
     applySwitches(app.arguments());
-    loadStyleSheet(app);
+    loadStyleSheet();
     registerFonts();
     setIdentity();
 

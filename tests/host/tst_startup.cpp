@@ -1,4 +1,5 @@
 #include "common/hosttree.h"
+#include "host/appearance.h"
 
 #include <QtTest>
 
@@ -53,6 +54,14 @@ private slots:
             QVERIFY2(!output.contains("some text"), qPrintable(output));
         else
             QVERIFY2(output.endsWith(line), qPrintable(output));
+    }
+
+    void splashPictureComesFromTheResources()
+    {
+        const QPixmap splash = splashPicture();
+        QCOMPARE(splash.size(), QSize(600, 150));
+        const QImage image = splash.toImage();
+        QVERIFY(QColor(image.pixel(300, 75)).alpha() > 0);
     }
 
     void fatalMessageAborts()
