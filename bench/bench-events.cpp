@@ -99,13 +99,12 @@ int main(int argc, char **argv)
         allocations += counter.allocations;
         plainTimes.push_back(sendmoves(&plain));
     }
+    lua_close(L);
     const double trackedTime = median(trackedTimes);
     const double plainTime = median(plainTimes);
     printf("tracker filter: %.0f events/s\n", eventCount / trackedTime);
     printf("plain Lua call: %.0f events/s\n", eventCount / plainTime);
-    printf("ratio: %.3f\n", trackedTime / plainTime);
     printf("allocations per event: %g\n", double(allocations) / (double(eventCount) * rounds));
-    fflush(stdout);
-    lua_close(L);
+    printf("ratio: %.3f\n", trackedTime / plainTime);
     return 0;
 }

@@ -107,14 +107,13 @@ int main(int argc, char **argv)
         cppframe(painter, sprites);
         cppTimes.push_back(timer.nsecsElapsed() / 1e6);
     }
+    painter.end();
+    lua_close(L);
     const double lua = median(luaTimes);
     const double cpp = median(cppTimes);
     printf("Lua frame: %.3f ms (median of %d)\n", lua, frames);
     printf("C++ frame: %.3f ms\n", cpp);
     printf("SVG files parsed by the graphic cache: %d (the sprite sheet, once)\n", graphicLoads());
     printf("ratio: %.3f\n", lua / cpp);
-    fflush(stdout);
-    painter.end();
-    lua_close(L);
     return 0;
 }
