@@ -105,6 +105,12 @@ static bool hascolor(lua_State *L, int index)
     return lua_type(L, index) == LUA_TSTRING || lua_type(L, index) == LUA_TNUMBER;
 }
 
+// The fill colour of fill and gradient: the argument when one is given, else the brush's.
+static QColor fillcolor(lua_State *L, int index, const QPainter *painter)
+{
+    return hascolor(L, index) ? luaX_tocolor(L, index, "white") : painter->brush().color();
+}
+
 static QRect checkrect(lua_State *L, int first)
 {
     return QRect(luaX_checkint(L, first), luaX_checkint(L, first + 1), luaX_checkint(L, first + 2),
@@ -151,11 +157,9 @@ static int lqpainter_fill(lua_State *L)
 {
     QPainter *painter = checkpainter(L, 1);
     const QRect rect = checkrect(L, 2);
-    const bool colored = hascolor(L, 6);
-    const QColor color = colored ? luaX_tocolor(L, 6, "white") : QColor();
-    if (!painter->isActive())
-        return 0;
-    painter->fillRect(rect, colored ? color : painter->brush().color());
+    const QColor color = fillcolor(L, 6, painter);
+    if (painter->isActive())
+        painter->fillRect(rect, color);
     return 0;
 }
 
@@ -163,13 +167,11 @@ static int lqpainter_gradient(lua_State *L)
 {
     QPainter *painter = checkpainter(L, 1);
     const QRect rect = checkrect(L, 2);
-    const bool colored = hascolor(L, 6);
-    const QColor color = colored ? luaX_tocolor(L, 6, "white") : QColor();
+    const QColor color = fillcolor(L, 6, painter);
     const char *style = luaL_optstring(L, 7, "");
     const char *state = luaL_optstring(L, 8, "");
-    if (!painter->isActive())
-        return 0;
-    paintStyle(painter, rect, colored ? color : painter->brush().color(), style, state);
+    if (painter->isActive())
+        paintStyle(painter, rect, color, style, state);
     return 0;
 }
 
