@@ -126,7 +126,7 @@ static const char *pressname(Qt::MouseButton button)
 }
 
 // Returns whether the event is consumed; the caller has already picked the forwarded types.
-int ObjectTracker::forward(QObject *watched, QEvent *event)
+bool ObjectTracker::forward(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
     case QEvent::MouseButtonPress: {

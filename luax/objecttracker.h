@@ -33,7 +33,7 @@ private slots:
 
 private:
     explicit ObjectTracker(lua_State *L);
-    int forward(QObject *watched, QEvent *event);
+    bool forward(QObject *watched, QEvent *event);
 
     lua_State *L;
     QPainter *m_painter;

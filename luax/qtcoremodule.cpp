@@ -65,13 +65,8 @@ struct ClassEntry {
     const char *name;
     const char *base;
     bool instanceFields;
-    const luaL_Reg *(*functions)();
+    const luaL_Reg *(*functions)(); // null for a class with no functions of its own
 };
-
-static const luaL_Reg *nofunctions()
-{
-    return nullptr;
-}
 
 static const luaL_Reg *desktopFunctions()
 {
@@ -82,7 +77,7 @@ static const luaL_Reg *desktopFunctions()
 static const ClassEntry classes[] = {
     {"QObject", nullptr, false, qobjectFunctions},
     {"QWidget", "QObject", false, qwidgetFunctions},
-    {"Widget", "QWidget", false, nofunctions},
+    {"Widget", "QWidget", false, nullptr},
     {"QDialog", "QWidget", false, dialogFunctions},
     {"PushButton", "QWidget", false, pushbuttonFunctions},
     {"QLineEdit", "QWidget", false, lineeditFunctions},
@@ -102,6 +97,7 @@ int luaopen_qt_core(lua_State *L)
     luaL_checkversion(L);
     luaL_newlib(L, qtcore_functions);
     for (const ClassEntry &entry : classes)
-        luaX_createclass(L, entry.name, entry.functions(), entry.base, entry.instanceFields, true);
+        luaX_createclass(L, entry.name, entry.functions ? entry.functions() : nullptr, entry.base,
+                         entry.instanceFields, true);
     return 1;
 }
