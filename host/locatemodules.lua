@@ -6,7 +6,7 @@ print("directory", bundlepath)
 print("directory", basepath)
 
 local content
-local file = io.open(bundlepath .. "/" .. bundlename, "rb")
+local file = bundlename and io.open(bundlepath .. "/" .. bundlename, "rb")
 if file then
     -- One read of the known size: reading "a" would grow its buffer step by step.
     local size = file:seek("end")

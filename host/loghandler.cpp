@@ -7,10 +7,18 @@
 #include <cstdio>
 #include <cstdlib>
 
-// Message boxes need the GUI thread and a widget application; any other thread only writes.
+static bool boxesEnabled = false;
+
+void enableMessageBoxes()
+{
+    boxesEnabled = true;
+}
+
+// Message boxes need a finished widget application and its GUI thread; before that (a failure
+// inside the application's own construction) and on any other thread the handler only writes.
 static bool canshowbox()
 {
-    return qobject_cast<QApplication *>(QCoreApplication::instance()) &&
+    return boxesEnabled && qobject_cast<QApplication *>(QCoreApplication::instance()) &&
            QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 

@@ -7,4 +7,8 @@
 // fatal one aborts it, each after a message box.
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
 
+// Called once the application object exists: until then a Critical or Fatal message shows no
+// box.
+void enableMessageBoxes();
+
 #endif

@@ -7,24 +7,44 @@
 #include <QApplication>
 #include <QDebug>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSplashScreen>
 
 static const char *const applicationId = "com.vantor.orna32";
 static const char *const instanceMessage = "VantorOrna32";
 
+// The main window first (its interpreter goes with it), then the windows the application left
+// without a parent, which nobody else would delete.
+static void closeWindows(MainWindow *window)
+{
+    delete window;
+    QList<QPointer<QWidget>> windows;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (!widget->parent() && !qobject_cast<QSplashScreen *>(widget))
+            windows << widget;
+    for (const QPointer<QWidget> &widget : qAsConst(windows))
+        delete widget.data();
+}
+
 int main(int argc, char **argv)
 {
     qInstallMessageHandler(logMessageHandler);
     QApplication app(argc, argv);
+    enableMessageBoxes();
     SingleInstance instance(applicationId);
-    if (instance.sendMessage(instanceMessage, 5000)) {
+    switch (instance.claim(instanceMessage, 5000)) {
+    case SingleInstance::Running:
+        break;
+    case SingleInstance::Secondary:
         qDebug() << "Instance already running!";
         QMessageBox::warning(nullptr, "Vantor",
                              "Launch abandoned!\n\nAnother copy of the program is already running.",
                              QMessageBox::Ok);
         return 0;
+    case SingleInstance::Unreachable:
+        qDebug() << "Another copy holds the instance lock but does not answer; giving up.";
+        return 0;
     }
-    instance.listen();
     QObject::connect(&instance, &SingleInstance::messageReceived, [](const QString &message) {
         qDebug() << "Message from another instance:" << message;
     });
@@ -38,7 +58,12 @@ int main(int argc, char **argv)
     registerFonts();
     setIdentity();
 
-    MainWindow *window = MainWindow::instance();
+    // The application may have closed its window during start-up: it has had its onShutdown.
+    QPointer<MainWindow> window = MainWindow::instance();
+    if (window->isClosed()) {
+        closeWindows(window);
+        return 0;
+    }
     window->show();
     // One pass over the pending events usually exposes the window, so the splash's own wait
     // (which sleeps between polls) returns at once.
@@ -50,7 +75,7 @@ int main(int argc, char **argv)
     instance.setActivationWindow(window);
     // The application may have closed its window already while the splash waited for it to
     // show; there is then no loop to run.
-    const int result = window->isVisible() ? app.exec() : 0;
-    delete window;
+    const int result = window && window->isVisible() ? app.exec() : 0;
+    closeWindows(window);
     return result;
 }

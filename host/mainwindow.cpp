@@ -27,7 +27,7 @@ static int lmainwindow_animate(lua_State *L)
     QWidget *widget = checkwidget(L, 2);
     int v[8];
     for (int i = 0; i < 8; ++i)
-        v[i] = luaX_checkint(L, 3 + i);
+        v[i] = (i % 4) < 2 ? luaX_checkcoord(L, 3 + i) : luaX_checksize(L, 3 + i);
     const bool animate = luaX_optflag(L, 11);
     MainWindow::instance()->animator().animate(widget, QRect(v[0], v[1], v[2], v[3]),
                                                QRect(v[4], v[5], v[6], v[7]), animate);
@@ -73,7 +73,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     mainWindow = this;
     setupForm();
-    setCentralWidget(new TabWidget(this));
+    m_central = new TabWidget(this);
+    setCentralWidget(m_central);
     setStatusBar(new QStatusBar(this));
     bootstrap();
     m_stackTimer = new QTimer(this);
@@ -124,7 +125,7 @@ void MainWindow::bootstrap()
     lua_pop(L, 1);
     luaX_pushobject(L, static_cast<QObject *>(this), "MainWindow", LUAX_BORROWED);
     lua_setglobal(L, "mainWindow");
-    luaX_pushobject(L, static_cast<QObject *>(centralWidget()), "TabWidget", LUAX_BORROWED);
+    luaX_pushobject(L, static_cast<QObject *>(m_central.data()), "TabWidget", LUAX_BORROWED);
     lua_setglobal(L, "rootWidget");
     lua_pushboolean(L, settingsFlag());
     lua_setglobal(L, "wantSettings");
@@ -137,30 +138,33 @@ void MainWindow::bootstrap()
     lua_settop(L, 0);
 }
 
-// The central tab widget first, then every other tab widget below the window, each before its
-// own children.
+// The central tab widget first (unless Lua destroyed it), then every other tab widget below
+// the window, each before its own children.
 QList<TabWidget *> MainWindow::tabWidgets() const
 {
-    auto *central = static_cast<TabWidget *>(centralWidget());
-    QList<TabWidget *> list{central};
+    QList<TabWidget *> list;
+    if (m_central)
+        list << m_central;
     for (TabWidget *tabs : findChildren<TabWidget *>())
-        if (tabs != central)
+        if (tabs != m_central)
             list << tabs;
     return list;
 }
 
+// Without a central tab widget the pages stay in the closed window.
 void MainWindow::onClose(TabWidget *w)
 {
-    auto *central = static_cast<TabWidget *>(centralWidget());
+    if (!m_central || w == m_central)
+        return;
     for (QWidget *page : w->widgets()) {
         w->removeWidget(page);
-        central->insertWidget(page, QRect());
+        m_central->insertWidget(page, QRect());
     }
 }
 
 void MainWindow::onEmpty(TabWidget *w)
 {
-    if (w != centralWidget())
+    if (w != m_central)
         w->close();
 }
 
@@ -170,9 +174,22 @@ void MainWindow::onTimer()
     m_stackTimer->start();
 }
 
+// The window owns the interpreter and the program ends with it: destroying it from Lua closes
+// it instead, as the close button does.
+bool MainWindow::event(QEvent *event)
+{
+    if (event->type() != QEvent::DeferredDelete)
+        return QMainWindow::event(event);
+    close();
+    return true;
+}
+
 // The program ends with its main window, whatever other windows the application still shows.
 void MainWindow::closeEvent(QCloseEvent *)
 {
+    if (m_closed)
+        return;
+    m_closed = true;
     LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
     QCoreApplication::quit();
 }

@@ -4,6 +4,7 @@
 #include <lua.hpp>
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "tabs/widgetanimator.h"
 
@@ -23,6 +24,8 @@ public:
     static MainWindow *instance();
 
     lua_State *state() const { return L; }
+    // True once the window has accepted a close, possibly before it was ever shown.
+    bool isClosed() const { return m_closed; }
     WidgetAnimator &animator() { return m_animator; }
     QList<TabWidget *> tabWidgets() const;
 
@@ -34,6 +37,7 @@ private slots:
     void onTimer();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -41,7 +45,10 @@ private:
     void bootstrap();
 
     lua_State *L = nullptr;
+    // The central tab widget; Lua may destroy it.
+    QPointer<TabWidget> m_central;
     QTimer *m_stackTimer = nullptr;
+    bool m_closed = false;
     WidgetAnimator m_animator;
 };
 

@@ -1,10 +1,12 @@
 #include "singleinstance.h"
 
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QThread>
 #include <QWidget>
 
 #include <unistd.h>
@@ -21,9 +23,25 @@ SingleInstance::~SingleInstance()
     delete m_lock;
 }
 
-bool SingleInstance::sendMessage(const QString &message, int timeoutMs)
+SingleInstance::Role SingleInstance::claim(const QString &message, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
+    m_lock = new QLockFile(QDir::temp().filePath(m_name + ".lock"));
+    for (;;) {
+        if (m_lock->tryLock(0)) {
+            listen();
+            return Running;
+        }
+        if (sendMessage(message, deadline))
+            return Secondary;
+        if (deadline.hasExpired())
+            return Unreachable;
+        QThread::msleep(20);
+    }
+}
+
+bool SingleInstance::sendMessage(const QString &message, const QDeadlineTimer &deadline)
+{
     QLocalSocket socket;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(deadline.remainingTime()))
@@ -38,17 +56,15 @@ bool SingleInstance::sendMessage(const QString &message, int timeoutMs)
     return socket.readLine() == acknowledgement;
 }
 
-bool SingleInstance::listen()
+// Holding the lock means no live copy owns the socket: one left behind is stale.
+void SingleInstance::listen()
 {
-    m_lock = new QLockFile(QDir::temp().filePath(m_name + ".lock"));
-    if (!m_lock->tryLock(0))
-        return false;
-    // Holding the lock means no live copy owns the socket: one left behind is stale.
     QLocalServer::removeServer(m_name);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::newConnection);
-    return m_server->listen(m_name);
+    if (!m_server->listen(m_name))
+        qWarning() << "Single instance: cannot listen:" << m_server->errorString();
 }
 
 void SingleInstance::setActivationWindow(QWidget *window)

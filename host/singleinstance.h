@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 
+class QDeadlineTimer;
 class QLocalServer;
 class QLockFile;
 class QWidget;
@@ -15,13 +16,19 @@ class SingleInstance : public QObject
     Q_OBJECT
 
 public:
+    enum Role {
+        Running,     // this copy runs the application
+        Secondary,   // another copy runs and acknowledged the message
+        Unreachable, // another copy holds the lock but did not answer in time
+    };
+
     explicit SingleInstance(const QString &id, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // True when a running copy received the message and acknowledged it within the time-out.
-    bool sendMessage(const QString &message, int timeoutMs);
-    // Becomes the running copy; a lock left by a crashed copy is taken over.
-    bool listen();
+    // Decides which copy runs: the one that takes the lock (a lock left by a crashed copy is
+    // taken over). Every other copy hands the message to it, waiting up to the time-out for
+    // the winner to listen and acknowledge.
+    Role claim(const QString &message, int timeoutMs);
     // The window brought to the front whenever a message arrives.
     void setActivationWindow(QWidget *window);
 
@@ -32,6 +39,8 @@ private slots:
     void newConnection();
 
 private:
+    bool sendMessage(const QString &message, const QDeadlineTimer &deadline);
+    void listen();
     void activateWindow();
 
     QString m_name;

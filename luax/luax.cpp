@@ -102,17 +102,26 @@ void luaX_pushqobject(lua_State *L, QObject *object)
     luaX_pushobject(L, object, object->metaObject()->className(), LUAX_BORROWED);
 }
 
+static void forgetin(lua_State *L, void *object, bool owned)
+{
+    const int table = pushhandletable(L, owned);
+    if (lua_rawgetp(L, table, object) == LUA_TUSERDATA)
+        static_cast<LuaXHandle *>(lua_touserdata(L, -1))->object = nullptr;
+    lua_pop(L, 1);
+    lua_pushnil(L);
+    lua_rawsetp(L, table, object);
+    pophandletable(L, table);
+}
+
 void luaX_forget(lua_State *L, void *object)
 {
-    for (bool owned : {false, true}) {
-        const int table = pushhandletable(L, owned);
-        if (lua_rawgetp(L, table, object) == LUA_TUSERDATA)
-            static_cast<LuaXHandle *>(lua_touserdata(L, -1))->object = nullptr;
-        lua_pop(L, 1);
-        lua_pushnil(L);
-        lua_rawsetp(L, table, object);
-        pophandletable(L, table);
-    }
+    forgetin(L, object, false);
+    forgetin(L, object, true);
+}
+
+void luaX_forgetborrowed(lua_State *L, void *object)
+{
+    forgetin(L, object, false);
 }
 
 // Walks from the value's metatable up the base chain until it meets the class table.
@@ -162,13 +171,20 @@ void *luaX_takeowned(lua_State *L, int index, const char *className)
     return object;
 }
 
-void *luaX_checkclass(lua_State *L, int index, const char *className)
+// A handle of the class, dead or alive; anything else raises the class check's error.
+static LuaXHandle *checkhandle(lua_State *L, int index, const char *className)
 {
     LuaXHandle *handle = luaX_tohandle(L, index, className);
     if (!handle) {
         const char *type = luaL_typename(L, index);
         luaL_argerror(L, index, lua_pushfstring(L, "%s expected, got %s", className, type));
     }
+    return handle;
+}
+
+void *luaX_checkclass(lua_State *L, int index, const char *className)
+{
+    LuaXHandle *handle = checkhandle(L, index, className);
     if (!handle->object)
         luaL_argerror(L, index, lua_pushfstring(L, "attempting to access deleted %s", className));
     return handle->object;
@@ -208,9 +224,13 @@ static bool hasrawfield(lua_State *L, const char *field)
     return present;
 }
 
-static void setfunction(lua_State *L, const char *field, lua_CFunction function)
+// The per-instance field functions carry their class name, so that called directly with
+// something other than a handle of the class they fail the class check.
+static void setinstancefunction(lua_State *L, const char *field, lua_CFunction function,
+                                const char *className)
 {
-    lua_pushcfunction(L, function);
+    lua_pushstring(L, className);
+    lua_pushcclosure(L, function, 1);
     lua_setfield(L, -2, field);
 }
 
@@ -228,11 +248,11 @@ void luaX_createclass(lua_State *L, const char *className, const luaL_Reg *funct
         if (hasrawfield(L, "__newindex"))
             printf("luaX_newindex not installed in class: __newindex already exists\n");
         else
-            setfunction(L, "__newindex", luaX_newindex);
+            setinstancefunction(L, "__newindex", luaX_newindex, className);
         if (hasrawfield(L, "__index"))
             printf("luaX_index not installed in class; __index already exists\n");
         else
-            setfunction(L, "__index", luaX_index);
+            setinstancefunction(L, "__index", luaX_index, className);
     }
     lua_pushstring(L, className);
     lua_setfield(L, cls, "__classname");
@@ -246,8 +266,20 @@ void luaX_createclass(lua_State *L, const char *className, const luaL_Reg *funct
         lua_pop(L, 1);
 }
 
+// Argument 1 of the per-instance field functions: a handle of their class (or, without a
+// class name, any full userdata), never a value whose user value cannot be read.
+static void checkinstance(lua_State *L)
+{
+    const char *className = lua_tostring(L, lua_upvalueindex(1));
+    if (className)
+        checkhandle(L, 1, className);
+    else
+        luaL_checktype(L, 1, LUA_TUSERDATA);
+}
+
 int luaX_index(lua_State *L)
 {
+    checkinstance(L);
     if (lua_getuservalue(L, 1) == LUA_TTABLE) {
         lua_pushvalue(L, 2);
         if (lua_rawget(L, -2) != LUA_TNIL)
@@ -262,6 +294,7 @@ int luaX_index(lua_State *L)
 
 int luaX_newindex(lua_State *L)
 {
+    checkinstance(L);
     if (lua_getuservalue(L, 1) != LUA_TTABLE) {
         lua_pop(L, 1);
         lua_newtable(L);
@@ -362,9 +395,9 @@ int luaX_pcall(lua_State *L, int nargs, int nresults, const char *format, ...)
     return status;
 }
 
-int luaX_callmethod(lua_State *L, void *object, const char *method, const char *format, ...)
+// Calls the method of the handle on top of the stack, which it pops.
+static int callmethod(lua_State *L, const char *method, const char *format, va_list args)
 {
-    luaX_pushobject(L, object, nullptr, LUAX_BORROWED);
     if (!luaL_getmetafield(L, -1, "__index")) {
         lua_pop(L, 1);
         return 0;
@@ -375,9 +408,25 @@ int luaX_callmethod(lua_State *L, void *object, const char *method, const char *
         return 0;
     }
     lua_insert(L, -2);
+    return luaX_vpcall(L, 1, 0, format, args);
+}
+
+int luaX_callmethod(lua_State *L, void *object, const char *method, const char *format, ...)
+{
+    luaX_pushobject(L, object, nullptr, LUAX_BORROWED);
     va_list args;
     va_start(args, format);
-    const int status = luaX_vpcall(L, 1, 0, format, args);
+    const int status = callmethod(L, method, format, args);
+    va_end(args);
+    return status;
+}
+
+int luaX_callmethodat(lua_State *L, int index, const char *method, const char *format, ...)
+{
+    lua_pushvalue(L, index);
+    va_list args;
+    va_start(args, format);
+    const int status = callmethod(L, method, format, args);
     va_end(args);
     return status;
 }
@@ -448,9 +497,37 @@ int luaX_truncate(lua_Number n)
     return static_cast<int>(n);
 }
 
+int luaX_checkrange(lua_State *L, int index, int min, int max)
+{
+    const lua_Number n = luaL_checknumber(L, index);
+    // Written so that NaN fails too.
+    if (!(n > min - 1.0 && n < max + 1.0))
+        luaL_argerror(L, index, "out of range");
+    return static_cast<int>(n);
+}
+
 int luaX_checkint(lua_State *L, int index)
 {
-    return luaX_truncate(luaL_checknumber(L, index));
+    return luaX_checkrange(L, index, std::numeric_limits<int>::min(),
+                           std::numeric_limits<int>::max());
+}
+
+int luaX_checkcoord(lua_State *L, int index)
+{
+    return luaX_checkrange(L, index, LUAX_MINCOORD, LUAX_MAXCOORD);
+}
+
+int luaX_checksize(lua_State *L, int index)
+{
+    return luaX_checkrange(L, index, 0, LUAX_MAXSIZE);
+}
+
+int luaX_checkinteger(lua_State *L, int index, lua_Integer min, lua_Integer max)
+{
+    const lua_Integer value = luaL_checkinteger(L, index);
+    if (value < min || value > max)
+        luaL_argerror(L, index, "out of range");
+    return static_cast<int>(value);
 }
 
 int luaX_optint(lua_State *L, int index, int def)
@@ -467,15 +544,57 @@ QString luaX_checkqstring(lua_State *L, int index)
 {
     size_t length;
     const char *text = luaL_checklstring(L, index, &length);
+    if (length > static_cast<size_t>(std::numeric_limits<int>::max()))
+        luaL_argerror(L, index, "text too long");
     return QString::fromUtf8(text, static_cast<int>(length));
 }
 
-static int tablefieldint(lua_State *L, int index, const char *field)
+static const char *checkzeroless(lua_State *L, int index, const char *text, size_t length)
+{
+    if (strlen(text) != length)
+        luaL_argerror(L, index, "text holds a zero byte");
+    return text;
+}
+
+const char *luaX_checkname(lua_State *L, int index)
+{
+    size_t length;
+    const char *text = luaL_checklstring(L, index, &length);
+    return checkzeroless(L, index, text, length);
+}
+
+const char *luaX_optname(lua_State *L, int index, const char *def)
+{
+    size_t length;
+    const char *text = luaL_optlstring(L, index, def, &length);
+    return checkzeroless(L, index, text, length);
+}
+
+int luaX_checkoption(lua_State *L, int index, const char *def, const char *const names[])
+{
+    size_t length;
+    const char *name =
+        def ? luaL_optlstring(L, index, def, &length) : luaL_checklstring(L, index, &length);
+    for (int i = 0; names[i]; ++i)
+        if (strlen(names[i]) == length && memcmp(names[i], name, length) == 0)
+            return i;
+    return luaL_argerror(L, index, lua_pushfstring(L, "invalid option '%s'", name));
+}
+
+void luaX_pushtext(lua_State *L, const QByteArray &text)
+{
+    lua_pushlstring(L, text.constData(), static_cast<size_t>(text.size()));
+}
+
+// A field that is missing or not a number counts as 0; one outside the limits is an error.
+static int rectfield(lua_State *L, int index, int argument, const char *field, int min, int max)
 {
     lua_getfield(L, index, field);
-    const int value = luaX_truncate(lua_tonumber(L, -1));
+    const lua_Number n = lua_tonumber(L, -1);
     lua_pop(L, 1);
-    return value;
+    if (!(n > min - 1.0 && n < max + 1.0))
+        luaL_argerror(L, argument, lua_pushfstring(L, "field '%s' out of range", field));
+    return static_cast<int>(n);
 }
 
 QRect luaX_torect(lua_State *L, int index)
@@ -483,8 +602,11 @@ QRect luaX_torect(lua_State *L, int index)
     if (!lua_istable(L, index))
         return QRect();
     index = lua_absindex(L, index);
-    return QRect(tablefieldint(L, index, "x"), tablefieldint(L, index, "y"),
-                 tablefieldint(L, index, "w"), tablefieldint(L, index, "h"));
+    const int x = rectfield(L, index, index, "x", LUAX_MINCOORD, LUAX_MAXCOORD);
+    const int y = rectfield(L, index, index, "y", LUAX_MINCOORD, LUAX_MAXCOORD);
+    const int w = rectfield(L, index, index, "w", -LUAX_MAXSIZE, LUAX_MAXSIZE);
+    const int h = rectfield(L, index, index, "h", -LUAX_MAXSIZE, LUAX_MAXSIZE);
+    return QRect(x, y, w, h);
 }
 
 QVariant luaX_tovariant(lua_State *L, int index)
@@ -525,7 +647,7 @@ int luaX_pushvariant(lua_State *L, const QVariant &value)
         lua_pushnumber(L, value.toDouble());
         break;
     case QVariant::String:
-        lua_pushstring(L, value.toString().toLocal8Bit().constData());
+        luaX_pushtext(L, value.toString().toLocal8Bit());
         break;
     default:
         lua_pushnil(L);
@@ -574,7 +696,7 @@ QColor luaX_tocolor(lua_State *L, int index, const char *defaultName)
         const int transparency = (value >> 24) & 0xFF;
         return QColor((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF, 255 - transparency);
     }
-    return colorTable[luaL_checkoption(L, index, defaultName, colorNames)];
+    return colorTable[luaX_checkoption(L, index, defaultName, colorNames)];
 }
 
 static int lloadstring(lua_State *L)

@@ -39,6 +39,8 @@ void *luaX_testclass(lua_State *L, int index, const char *className, int mask);
 void *luaX_checkclass(lua_State *L, int index, const char *className);
 LuaXHandle *luaX_tohandle(lua_State *L, int index, const char *className);
 void luaX_forget(lua_State *L, void *object);
+// Kills the cached handle of an object that belongs to the native side; owned handles stay.
+void luaX_forgetborrowed(lua_State *L, void *object);
 // For __gc: the object of an owning handle, which the handle then gives up (null otherwise).
 void *luaX_takeowned(lua_State *L, int index, const char *className);
 
@@ -51,6 +53,8 @@ int luaX_vpcall(lua_State *L, int nargs, int nresults, const char *format, va_li
 int luaX_vpcallat(lua_State *L, int handler, int nargs, int nresults, const char *format,
                   va_list args);
 int luaX_callmethod(lua_State *L, void *object, const char *method, const char *format, ...);
+// As luaX_callmethod, on the handle at the given stack index (which may be a dead handle).
+int luaX_callmethodat(lua_State *L, int index, const char *method, const char *format, ...);
 int luaX_dostring(lua_State *L, const char *chunk, const char *format, ...);
 int luaX_traceback(lua_State *L);
 void luaX_report(lua_State *L, const char *label);
@@ -61,10 +65,33 @@ QVariant luaX_tovariant(lua_State *L, int index);
 int luaX_pushvariant(lua_State *L, const QVariant &value);
 QColor luaX_tocolor(lua_State *L, int index, const char *defaultName);
 
+// The numbers Lua may hand to the toolkit: coordinates (and painter extents) within a 16-bit
+// signed range, which keeps every sum of two of them inside an int; sizes of windows and
+// images up to 16384 pixels a side; font pixel sizes up to 2048.
+enum {
+    LUAX_MINCOORD = -32768,
+    LUAX_MAXCOORD = 32767,
+    LUAX_MAXSIZE = 16384,
+    LUAX_MAXFONTSIZE = 2048,
+};
+
 int luaX_truncate(lua_Number n);
+// A number truncated toward zero; NaN, infinities and values outside [min, max] raise the
+// argument error "out of range".
+int luaX_checkrange(lua_State *L, int index, int min, int max);
 int luaX_checkint(lua_State *L, int index);
 int luaX_optint(lua_State *L, int index, int def);
+int luaX_checkcoord(lua_State *L, int index);
+int luaX_checksize(lua_State *L, int index);
+// An integer argument (Lua's integer check) within [min, max].
+int luaX_checkinteger(lua_State *L, int index, lua_Integer min, lua_Integer max);
 bool luaX_optflag(lua_State *L, int index);
 QString luaX_checkqstring(lua_State *L, int index);
+// A text that goes to C code as a zero-terminated name: one holding a zero byte is refused.
+const char *luaX_checkname(lua_State *L, int index);
+const char *luaX_optname(lua_State *L, int index, const char *def);
+// luaL_checkoption comparing the whole text, so "red\0" is not "red".
+int luaX_checkoption(lua_State *L, int index, const char *def, const char *const names[]);
+void luaX_pushtext(lua_State *L, const QByteArray &text);
 
 #endif

@@ -16,12 +16,14 @@ static const char *const trackerKey = "Tracker.Instance";
 
 ObjectTracker::ObjectTracker(lua_State *L) : L(L), m_painter(new QPainter) {}
 
+// Objects that outlive the tracker must not lead anyone back to the interpreter. Their
+// borrowed handles die with it: nobody would tell those handles of their objects' end.
 ObjectTracker::~ObjectTracker()
 {
-    // Objects that outlive the interpreter must not lead anyone back to it.
     for (QObject *object : qAsConst(m_tracked)) {
         disconnect(object, &QObject::destroyed, this, &ObjectTracker::deleted);
         object->setProperty("lua", QVariant());
+        luaX_forgetborrowed(L, object);
     }
     luaX_release(L, m_painter);
     delete m_painter;
@@ -42,12 +44,20 @@ ObjectTracker *ObjectTracker::instance(lua_State *L)
     return tracker;
 }
 
+// Only the tracker stores an interpreter in the property; Lua cannot write it.
 ObjectTracker *ObjectTracker::forObject(QObject *object)
 {
     const QVariant lua = object->property("lua");
-    if (!lua.isValid())
+    if (lua.userType() != QMetaType::VoidStar)
         return nullptr;
-    return instance(static_cast<lua_State *>(lua.value<void *>()));
+    auto *state = static_cast<lua_State *>(lua.value<void *>());
+    return state ? instance(state) : nullptr;
+}
+
+void ObjectTracker::release(QObject *object)
+{
+    if (ObjectTracker *tracker = forObject(object))
+        tracker->deleted(object);
 }
 
 void ObjectTracker::track(QObject *object)
@@ -57,11 +67,62 @@ void ObjectTracker::track(QObject *object)
     m_tracked.insert(object);
 }
 
+// A paint that comes from a nested event loop inside onPaint finds the painter busy and is
+// left out. Lua may collect the tracker itself during the call.
 void ObjectTracker::paint(QWidget *widget)
 {
+    if (m_painter->isActive())
+        return;
+    const QPointer<ObjectTracker> self(this);
+    m_painting = widget;
     m_painter->begin(widget);
     LuaMsgHandler(this, widget, "onPaint", nullptr);
-    m_painter->end();
+    if (!self)
+        return;
+    m_painting = nullptr;
+    if (m_painter->isActive())
+        m_painter->end();
+}
+
+bool ObjectTracker::delivering(const QObject *object) const
+{
+    for (const QPointer<QObject> &target : m_deliveries)
+        for (const QObject *o = target; o; o = o->parent())
+            if (o == object)
+                return true;
+    return false;
+}
+
+void ObjectTracker::beginDelivery(QObject *object)
+{
+    m_deliveries.append(object);
+}
+
+void ObjectTracker::endDelivery()
+{
+    m_deliveries.removeLast();
+    for (int i = 0; i < m_postponed.size();) {
+        QObject *object = m_postponed.at(i);
+        if (object && delivering(object)) {
+            ++i;
+            continue;
+        }
+        m_postponed.removeAt(i);
+        if (object)
+            object->deleteLater();
+    }
+}
+
+Delivery::Delivery(ObjectTracker *tracker, QObject *object) : m_tracker(object ? tracker : nullptr)
+{
+    if (m_tracker)
+        m_tracker->beginDelivery(object);
+}
+
+Delivery::~Delivery()
+{
+    if (m_tracker)
+        m_tracker->endDelivery();
 }
 
 void ObjectTracker::deleted(QObject *o)
@@ -191,13 +252,22 @@ bool ObjectTracker::forward(QObject *watched, QEvent *event)
     }
 }
 
+// An object that died in Lua while its event was delivered (through a parent that was
+// deleted outright) gets the event consumed, so the toolkit does not touch it again.
 bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
 {
+    const QPointer<QObject> alive(watched);
+    lua_State *const state = L;
     switch (event->type()) {
+    case QEvent::DeferredDelete:
+        if (!delivering(watched))
+            return false;
+        m_postponed.append(watched);
+        return true;
     case QEvent::Resize: {
         auto *e = static_cast<QResizeEvent *>(event);
         LuaMsgHandler(this, watched, "onResize", "%d %d", e->size().width(), e->size().height());
-        return false;
+        return !alive;
     }
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
@@ -214,14 +284,18 @@ bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
         return false;
     }
     const bool consumed = forward(watched, event);
-    luaX_clearstack(L);
-    return consumed;
+    luaX_clearstack(state);
+    return consumed || !alive;
 }
 
+// The handle is dead before __deleted runs: the handler can no longer reach the object.
 void luaX_release(lua_State *L, void *object)
 {
-    luaX_callmethod(L, object, "__deleted", nullptr);
+    luaX_pushobject(L, object, nullptr, LUAX_BORROWED);
     luaX_forget(L, object);
+    if (!lua_isnil(L, -1))
+        luaX_callmethodat(L, -1, "__deleted", nullptr);
+    lua_pop(L, 1);
 }
 
 static int handlerresult(lua_State *L, int index)
@@ -235,6 +309,8 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
                   ...)
 {
     lua_State *L = tracker->state();
+    const char *className = object ? object->metaObject()->className() : nullptr;
+    const Delivery delivery(tracker, object);
     const int top = lua_gettop(L);
     lua_pushcfunction(L, luaX_traceback);
     lua_getglobal(L, "MsgHandler");
@@ -252,8 +328,7 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
         result = handlerresult(L, top + 2);
     } else {
         if (object)
-            printf("LuaMsgHandler %s %p %s\n", name, static_cast<void *>(object),
-                   object->metaObject()->className());
+            printf("LuaMsgHandler %s %p %s\n", name, static_cast<void *>(object), className);
         luaX_report(L, "LuaMsgHandler");
     }
     lua_settop(L, top);
@@ -264,6 +339,7 @@ static int ltracker_gc(lua_State *L)
 {
     auto *tracker = static_cast<ObjectTracker *>(luaX_checkclass(L, 1, "Tracker"));
     qDebug() << "ltracker_gc" << tracker;
+    luaX_forget(L, tracker);
     delete tracker;
     return 0;
 }

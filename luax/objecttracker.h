@@ -4,10 +4,12 @@
 #include <lua.hpp>
 
 #include <QObject>
+#include <QPointer>
 #include <QSet>
+#include <QVector>
+#include <QWidget>
 
 class QPainter;
-class QWidget;
 
 // One per interpreter: learns of the death of every object that has a Lua handle, forwards the
 // events of those objects to the Lua global MsgHandler, and owns the shared painter lcdCanvas.
@@ -23,8 +25,18 @@ public:
 
     lua_State *state() const { return L; }
     QPainter *painter() const { return m_painter; }
+    // The widget being painted through Lua, if any.
+    QWidget *painting() const { return m_painting; }
     void track(QObject *object);
     void paint(QWidget *widget);
+    // For the destructors of tracked classes: the handle dies while the whole object still
+    // exists, before its children go, so no Lua code ever reaches a half-destroyed object.
+    static void release(QObject *object);
+
+    // While an object's event is in Lua, destroying it (or one of its ancestors) waits until
+    // the delivery has returned: the toolkit still uses the object after the event.
+    void beginDelivery(QObject *object);
+    void endDelivery();
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -34,10 +46,35 @@ private slots:
 private:
     explicit ObjectTracker(lua_State *L);
     bool forward(QObject *watched, QEvent *event);
+    bool delivering(const QObject *object) const;
 
     lua_State *L;
     QPainter *m_painter;
+    QPointer<QWidget> m_painting;
     QSet<QObject *> m_tracked;
+    QVector<QPointer<QObject>> m_deliveries;
+    QVector<QPointer<QObject>> m_postponed;
+};
+
+// Marks an object's event as being in Lua for the scope; the tracker may die meanwhile.
+class Delivery
+{
+public:
+    Delivery(ObjectTracker *tracker, QObject *object);
+    ~Delivery();
+    Delivery(const Delivery &) = delete;
+    Delivery &operator=(const Delivery &) = delete;
+
+private:
+    QPointer<ObjectTracker> m_tracker;
+};
+
+// A toolkit class whose Lua handle dies as its destruction begins (see release).
+template <class Base> class Tracked : public Base
+{
+public:
+    using Base::Base;
+    ~Tracked() override { ObjectTracker::release(this); }
 };
 
 void luaX_release(lua_State *L, void *object);

@@ -3,6 +3,7 @@
 #include "debugoutput.h"
 #include "luax.h"
 #include "objecttracker.h"
+#include "qtcore/dialog.h"
 #include "qtcore/font.h"
 #include "qtcore/painter.h"
 #include "qtcore/pushbutton.h"
@@ -13,23 +14,42 @@
 
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QWidget>
+
+static QString opttext(lua_State *L, int index, const char *def)
+{
+    return lua_isnoneornil(L, index) ? QString::fromUtf8(def) : luaX_checkqstring(L, index);
+}
+
+// The dialog runs a nested event loop in which the parent, and the dialog with it, may die:
+// hold it by a guarded pointer.
+static QString choosefile(QWidget *parent, const QString &caption, const QString &directory,
+                          const QString &filter)
+{
+    QPointer<QFileDialog> dialog = new QFileDialog(parent, caption, directory, filter);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    const bool accepted = dialog->exec() == QDialog::Accepted && dialog;
+    const QString path = accepted ? dialog->selectedFiles().value(0) : QString();
+    delete dialog;
+    return path;
+}
 
 static int lqtcore_chooseFile(lua_State *L)
 {
     auto *parent = static_cast<QWidget *>(static_cast<QObject *>(luaX_checkclass(L, 1, "QWidget")));
     // Lua errors unwind without destructors: every argument is checked before any QString exists.
-    const char *caption = luaL_optstring(L, 2, "Choose a file");
-    const char *directory = luaL_optstring(L, 3, "");
-    const char *filter = luaL_optstring(L, 4, "");
+    luaL_optstring(L, 2, nullptr);
+    luaL_optstring(L, 3, nullptr);
+    luaL_optstring(L, 4, nullptr);
     const QString path =
-        QFileDialog::getOpenFileName(parent, QString::fromUtf8(caption),
-                                     QString::fromUtf8(directory), QString::fromUtf8(filter));
+        choosefile(parent, opttext(L, 2, "Choose a file"), opttext(L, 3, ""), opttext(L, 4, ""));
     if (path.isEmpty())
         lua_pushnil(L);
     else
-        lua_pushstring(L, path.toLocal8Bit().constData());
+        luaX_pushtext(L, path.toLocal8Bit());
     return 1;
 }
 

@@ -58,7 +58,7 @@ static int lqfont_setFont(lua_State *L)
         if (lua_isnil(L, i))
             continue;
         if (lua_isnumber(L, i)) {
-            font->setPixelSize(luaX_truncate(lua_tonumber(L, i)));
+            font->setPixelSize(luaX_checkrange(L, i, -LUAX_MAXFONTSIZE, LUAX_MAXFONTSIZE));
             continue;
         }
         const char *word = lua_type(L, i) == LUA_TSTRING ? lua_tostring(L, i) : nullptr;
@@ -80,9 +80,11 @@ static int lqfont_textBounds(lua_State *L)
     return 2;
 }
 
+// The argument is checked before anything is allocated: a failed check unwinds past this frame.
 static int lqfont_copy(lua_State *L)
 {
-    pushfont(L, new QFont(*checkfont(L, 1)));
+    const QFont *font = checkfont(L, 1);
+    pushfont(L, new QFont(*font));
     return 1;
 }
 

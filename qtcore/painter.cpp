@@ -33,8 +33,8 @@ static void endimagepainter(QPixmap *pixmap)
 
 static int limage_create(lua_State *L)
 {
-    const int width = luaX_checkint(L, 1);
-    const int height = luaX_checkint(L, 2);
+    const int width = luaX_checksize(L, 1);
+    const int height = luaX_checksize(L, 2);
     auto *pixmap = new QPixmap(width, height);
     pixmap->fill(Qt::transparent);
     luaX_pushobject(L, pixmap, "Image", LUAX_OWNED | LUAX_NOCACHE);
@@ -113,14 +113,15 @@ static QColor fillcolor(lua_State *L, int index, const QPainter *painter)
 
 static QRect checkrect(lua_State *L, int first)
 {
-    return QRect(luaX_checkint(L, first), luaX_checkint(L, first + 1), luaX_checkint(L, first + 2),
-                 luaX_checkint(L, first + 3));
+    return QRect(luaX_checkcoord(L, first), luaX_checkcoord(L, first + 1),
+                 luaX_checkcoord(L, first + 2), luaX_checkcoord(L, first + 3));
 }
 
+// An ended painter still remembers its last device, which may be gone: it has no size.
 static int lqpainter_size(lua_State *L)
 {
     QPainter *painter = checkpainter(L, 1);
-    const QPaintDevice *device = painter->device();
+    const QPaintDevice *device = painter->isActive() ? painter->device() : nullptr;
     lua_pushinteger(L, device ? device->width() : 0);
     lua_pushinteger(L, device ? device->height() : 0);
     return 2;
@@ -168,8 +169,8 @@ static int lqpainter_gradient(lua_State *L)
     QPainter *painter = checkpainter(L, 1);
     const QRect rect = checkrect(L, 2);
     const QColor color = fillcolor(L, 6, painter);
-    const char *style = luaL_optstring(L, 7, "");
-    const char *state = luaL_optstring(L, 8, "");
+    const char *style = luaX_optname(L, 7, "");
+    const char *state = luaX_optname(L, 8, "");
     if (painter->isActive())
         paintStyle(painter, rect, color, style, state);
     return 0;
@@ -202,11 +203,11 @@ static int lqpainter_box(lua_State *L)
 static int lqpainter_text(lua_State *L)
 {
     QPainter *painter = checkpainter(L, 1);
-    const int x = luaX_checkint(L, 2);
-    const int y = luaX_checkint(L, 3);
+    const int x = luaX_checkcoord(L, 2);
+    const int y = luaX_checkcoord(L, 3);
     luaL_checkstring(L, 4);
     const bool sized = lua_isnumber(L, 5);
-    const int size = sized ? luaX_truncate(lua_tonumber(L, 5)) : 0;
+    const int size = sized ? luaX_checkrange(L, 5, -LUAX_MAXFONTSIZE, LUAX_MAXFONTSIZE) : 0;
     const bool colored = hascolor(L, 6);
     const QColor color = colored ? luaX_tocolor(L, 6, "black") : QColor();
     // Lua errors unwind without destructors, so the text becomes a QString after every check.
@@ -226,14 +227,19 @@ static int lqpainter_text(lua_State *L)
     return 0;
 }
 
+static int optcoord(lua_State *L, int index, int def)
+{
+    return lua_isnoneornil(L, index) ? def : luaX_checkcoord(L, index);
+}
+
 static int lqpainter_image(lua_State *L)
 {
     QPainter *painter = checkpainter(L, 1);
-    const int x = luaX_checkint(L, 2);
-    const int y = luaX_checkint(L, 3);
+    const int x = luaX_checkcoord(L, 2);
+    const int y = luaX_checkcoord(L, 3);
     const QPixmap *pixmap = checkimage(L, 4);
-    const QRect source(luaX_optint(L, 5, 0), luaX_optint(L, 6, 0),
-                       luaX_optint(L, 7, pixmap->width()), luaX_optint(L, 8, pixmap->height()));
+    const QRect source(optcoord(L, 5, 0), optcoord(L, 6, 0), optcoord(L, 7, pixmap->width()),
+                       optcoord(L, 8, pixmap->height()));
     if (painter->isActive())
         painter->drawPixmap(QRect(QPoint(x, y), source.size()), *pixmap, source);
     return 0;
@@ -241,9 +247,11 @@ static int lqpainter_image(lua_State *L)
 
 static int lqpainter_graphic(lua_State *L)
 {
-    QPainter *painter = checkpainter(L, 1);
-    const char *name = luaL_checkstring(L, 2);
+    // Reading the rectangle may run Lua code (a metatable's __index): the painter is checked
+    // after it.
+    const char *name = luaX_checkname(L, 2);
     const QRect rect = luaX_torect(L, 3);
+    QPainter *painter = checkpainter(L, 1);
     if (!drawGraphic(painter, QString::fromUtf8(name), rect))
         luaL_error(L, "Cannot find graphic 'fa-%s'", name);
     return 0;

@@ -12,6 +12,7 @@ class PushButton : public QPushButton
 
 public:
     explicit PushButton(QWidget *parent = nullptr);
+    ~PushButton() override;
 
 public slots:
     void onClicked();
@@ -21,6 +22,5 @@ protected:
 };
 
 const luaL_Reg *pushbuttonFunctions();
-const luaL_Reg *dialogFunctions();
 
 #endif

@@ -1,12 +1,14 @@
 #include "textedit.h"
 
 #include "luax/luax.h"
+#include "luax/objecttracker.h"
 #include "widget.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
 #include <cstdio>
+#include <limits>
 
 static QLineEdit *checklineedit(lua_State *L, int index)
 {
@@ -30,12 +32,12 @@ static QString optionaltext(lua_State *L, int index)
 
 static void pushlocal(lua_State *L, const QString &text)
 {
-    lua_pushstring(L, text.toLocal8Bit().constData());
+    luaX_pushtext(L, text.toLocal8Bit());
 }
 
 static int llineedit_create(lua_State *L)
 {
-    auto *edit = new QLineEdit(testwidget(L, 1));
+    auto *edit = new Tracked<QLineEdit>(testwidget(L, 1));
     luaX_pushqobject(L, edit);
     edit->setVisible(true);
     edit->setFrame(false);
@@ -94,7 +96,8 @@ static int llineedit_del(lua_State *L)
 static int llineedit_cursorMove(lua_State *L)
 {
     QLineEdit *edit = checklineedit(L, 1);
-    const lua_Integer delta = luaL_checkinteger(L, 2);
+    const int maximum = std::numeric_limits<int>::max();
+    const lua_Integer delta = qBound<lua_Integer>(-maximum, luaL_checkinteger(L, 2), maximum);
     const int position = edit->cursorPosition();
     printf("ltextedit_cursorMove %d %d", static_cast<int>(delta), position);
     const lua_Integer target = qBound<lua_Integer>(0, position + delta, edit->text().size());
@@ -137,7 +140,7 @@ const luaL_Reg *lineeditFunctions()
 
 static int lplaintextedit_create(lua_State *L)
 {
-    auto *edit = new QPlainTextEdit(testwidget(L, 1));
+    auto *edit = new Tracked<QPlainTextEdit>(testwidget(L, 1));
     luaX_pushqobject(L, edit);
     edit->setVisible(true);
     return 1;

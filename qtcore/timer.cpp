@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <limits>
+
 Timer::Timer() : m_timer(new QTimer(this))
 {
     m_timer->setInterval(1000);
@@ -14,10 +16,18 @@ Timer::Timer() : m_timer(new QTimer(this))
     connect(m_timer, &QTimer::timeout, this, &Timer::onTimeout);
 }
 
+Timer::~Timer()
+{
+    ObjectTracker::release(this);
+}
+
 void Timer::onTimeout()
 {
-    if (ObjectTracker *tracker = ObjectTracker::forObject(this))
-        luaX_callmethod(tracker->state(), static_cast<QObject *>(this), "onTimeout", nullptr);
+    ObjectTracker *tracker = ObjectTracker::forObject(this);
+    if (!tracker)
+        return;
+    const Delivery delivery(tracker, this);
+    luaX_callmethod(tracker->state(), static_cast<QObject *>(this), "onTimeout", nullptr);
 }
 
 static Timer *checktimer(lua_State *L, int index)
@@ -51,7 +61,7 @@ static int ltimer_stop(lua_State *L)
 static int ltimer_setTimeout(lua_State *L)
 {
     Timer *timer = checktimer(L, 1);
-    timer->timer()->setInterval(static_cast<int>(luaL_checkinteger(L, 2)));
+    timer->timer()->setInterval(luaX_checkinteger(L, 2, 0, std::numeric_limits<int>::max()));
     return 0;
 }
 

@@ -15,6 +15,7 @@ class Timer : public QObject
 
 public:
     Timer();
+    ~Timer() override;
 
     QTimer *timer() const { return m_timer; }
 

@@ -16,6 +16,11 @@
 
 Widget::Widget(QWidget *parent) : QWidget(parent) {}
 
+Widget::~Widget()
+{
+    ObjectTracker::release(this);
+}
+
 void Widget::paintEvent(QPaintEvent *event)
 {
     if (!paintWithLua(this))
@@ -39,6 +44,13 @@ QObject *checkqobject(lua_State *L, int index)
 QWidget *checkwidget(lua_State *L, int index)
 {
     return static_cast<QWidget *>(static_cast<QObject *>(luaX_checkclass(L, index, "QWidget")));
+}
+
+void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *parent)
+{
+    for (const QWidget *w = parent; w; w = w->parentWidget())
+        if (w == widget)
+            luaL_argerror(L, index, "widget would become its own ancestor");
 }
 
 QWidget *testwidget(lua_State *L, int index)
@@ -73,10 +85,13 @@ static int lqobject_setName(lua_State *L)
     return 0;
 }
 
+// The property "lua" ties the object to its interpreter and belongs to the host.
 static int lqobject_setProperty(lua_State *L)
 {
     QObject *object = checkqobject(L, 1);
-    const char *name = luaL_checkstring(L, 2);
+    const char *name = luaX_checkname(L, 2);
+    if (strcmp(name, "lua") == 0)
+        luaL_argerror(L, 2, "property 'lua' is reserved");
     object->setProperty(name, luaX_tovariant(L, 3));
     return 0;
 }
@@ -84,7 +99,7 @@ static int lqobject_setProperty(lua_State *L)
 static int lqobject_property(lua_State *L)
 {
     QObject *object = checkqobject(L, 1);
-    return luaX_pushvariant(L, object->property(luaL_checkstring(L, 2)));
+    return luaX_pushvariant(L, object->property(luaX_checkname(L, 2)));
 }
 
 static const luaL_Reg qobject_functions[] = {
@@ -123,8 +138,9 @@ static int lqwidget_move(lua_State *L)
 static int lqwidget_show(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
-    const char *mode = luaL_optstring(L, 2, "");
-    if (strcmp(mode, "fullscreen") == 0)
+    size_t length;
+    const char *mode = luaL_optlstring(L, 2, "", &length);
+    if (length == 10 && memcmp(mode, "fullscreen", 10) == 0)
         widget->showFullScreen();
     else
         widget->show();
@@ -161,8 +177,8 @@ static int lqwidget_setTitle(lua_State *L)
 static int lqwidget_setGeometry(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
-    const QRect rect(luaX_checkint(L, 2), luaX_checkint(L, 3), luaX_checkint(L, 4),
-                     luaX_checkint(L, 5));
+    const QRect rect(luaX_checkcoord(L, 2), luaX_checkcoord(L, 3), luaX_checksize(L, 4),
+                     luaX_checksize(L, 5));
     widget->move(rect.topLeft());
     widget->resize(rect.size());
     return 0;
@@ -185,7 +201,7 @@ static const char *const widgetOptions[] = {
 static int lqwidget_setOption(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
-    const int option = luaL_checkoption(L, 2, "canFocus", widgetOptions);
+    const int option = luaX_checkoption(L, 2, "canFocus", widgetOptions);
     const bool flag = luaX_optflag(L, 3);
     if (option == 3)
         widget->setHidden(flag);
@@ -253,7 +269,9 @@ static int lqwidget_repolish(lua_State *L)
 static int lqwidget_globalPos(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
-    const QPoint point = widget->mapToGlobal(QPoint(luaX_optint(L, 2, 0), luaX_optint(L, 3, 0)));
+    const int x = lua_isnoneornil(L, 2) ? 0 : luaX_checkcoord(L, 2);
+    const int y = lua_isnoneornil(L, 3) ? 0 : luaX_checkcoord(L, 3);
+    const QPoint point = widget->mapToGlobal(QPoint(x, y));
     lua_pushinteger(L, point.x());
     lua_pushinteger(L, point.y());
     return 2;
@@ -274,12 +292,14 @@ static QPixmap dragimage(QWidget *widget)
 static int lqwidget_dragDrop(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
-    const char *format = luaL_optstring(L, 2, "application/vnd.lua.dragdrop");
+    size_t formatLength;
+    const char *format = luaL_optlstring(L, 2, "application/vnd.lua.dragdrop", &formatLength);
     size_t length;
     const char *data = luaL_optlstring(L, 3, "dragdrop", &length);
     QPointer<QDrag> drag = new QDrag(widget);
     auto *mime = new QMimeData;
-    mime->setData(QString::fromUtf8(format), QByteArray(data, static_cast<int>(length)));
+    mime->setData(QString::fromUtf8(format, static_cast<int>(formatLength)),
+                  QByteArray(data, static_cast<int>(length)));
     drag->setMimeData(mime);
     drag->setPixmap(dragimage(widget));
     drag->setHotSpot(QPoint(widget->width() / 2, widget->height() * 3 / 4));
@@ -302,10 +322,27 @@ static int lqwidget_setFloating(lua_State *L)
     return 0;
 }
 
+// The toolkit goes on painting into the old window after onPaint: reparenting the widget being
+// painted (or an ancestor of it) ends that paint first.
+static void endpaintof(QWidget *widget)
+{
+    ObjectTracker *tracker = ObjectTracker::forObject(widget);
+    if (!tracker)
+        return;
+    for (QWidget *w = tracker->painting(); w; w = w->parentWidget()) {
+        if (w == widget) {
+            tracker->painter()->end();
+            return;
+        }
+    }
+}
+
 static int lqwidget_setParent(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
     QWidget *parent = lua_isnoneornil(L, 2) ? nullptr : checkwidget(L, 2);
+    checkparent(L, 2, widget, parent);
+    endpaintof(widget);
     widget->setParent(parent);
     return 0;
 }

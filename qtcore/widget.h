@@ -12,6 +12,7 @@ class Widget : public QWidget
 
 public:
     explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -24,6 +25,9 @@ QWidget *testwidget(lua_State *L, int index);
 
 QObject *checkqobject(lua_State *L, int index);
 QWidget *checkwidget(lua_State *L, int index);
+// Raises an argument error (for the argument at index) when parent is the widget itself or
+// one of its descendants, across window boundaries.
+void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *parent);
 
 const luaL_Reg *qobjectFunctions();
 const luaL_Reg *qwidgetFunctions();

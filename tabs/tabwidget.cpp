@@ -1,6 +1,7 @@
 #include "tabwidget.h"
 
 #include "luax/luax.h"
+#include "luax/objecttracker.h"
 #include "qtcore/widget.h"
 #include "tabbar.h"
 
@@ -22,12 +23,17 @@ TabWidget::TabWidget(QWidget *parent) : QTabWidget(parent), m_bar(new TabBar(thi
 
 TabWidget::~TabWidget()
 {
+    ObjectTracker::release(this);
     disconnect(m_bar, SIGNAL(OnMoveTab(int, int)), this, SLOT(MoveTab(int, int)));
     disconnect(m_bar, SIGNAL(OnDetachTab(int, QPoint &)), this, SLOT(DetachTab(int, QPoint &)));
 }
 
+// A page that is this tab widget or holds it would become its own ancestor: it is left alone.
 void TabWidget::insertWidget(QWidget *page, const QRect &geometry)
 {
+    for (const QWidget *w = this; w; w = w->parentWidget())
+        if (w == page)
+            return;
     if (!hasWidget(page)) {
         const int index = addTab(page, page->windowTitle());
         if (geometry.isValid()) {
@@ -190,11 +196,14 @@ static int ltabwidget_create(lua_State *L)
     return 1;
 }
 
+// Reading the rectangle may run Lua code, so the widgets are checked after it.
 static int ltabwidget_insertWidget(lua_State *L)
 {
+    const QRect geometry = luaX_torect(L, 3);
     TabWidget *tabs = checktabwidget(L, 1);
     QWidget *page = checkwidget(L, 2);
-    tabs->insertWidget(page, luaX_torect(L, 3));
+    checkparent(L, 2, page, tabs);
+    tabs->insertWidget(page, geometry);
     return 0;
 }
 
