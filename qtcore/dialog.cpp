@@ -25,8 +25,16 @@ int Dialog::run()
     const QPointer<Dialog> self(this);
     setResult(0);
     setAttribute(Qt::WA_ShowModal, true);
+    m_hidden = false;
     show();
-    if (self && isVisible()) {
+    // A hide from the resize or move events that show sends is undone by show itself, which
+    // leaves the widget flagged hidden and visible at once; a second hide would then be
+    // skipped, so the flag is cleared first.
+    if (self && m_hidden) {
+        setAttribute(Qt::WA_WState_Hidden, false);
+        hide();
+    }
+    if (self && isVisible() && !m_hidden) {
         QEventLoop loop;
         m_loop = &loop;
         loop.exec(QEventLoop::DialogExec);
@@ -44,7 +52,10 @@ int Dialog::run()
 void Dialog::setVisible(bool visible)
 {
     QDialog::setVisible(visible);
-    if (!visible && m_loop)
+    if (visible)
+        return;
+    m_hidden = true;
+    if (m_loop)
         m_loop->exit();
 }
 

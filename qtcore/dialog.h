@@ -23,6 +23,7 @@ public:
 
 private:
     QEventLoop *m_loop = nullptr;
+    bool m_hidden = false;
 };
 
 const luaL_Reg *dialogFunctions();

@@ -46,13 +46,6 @@ QWidget *checkwidget(lua_State *L, int index)
     return static_cast<QWidget *>(static_cast<QObject *>(luaX_checkclass(L, index, "QWidget")));
 }
 
-void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *parent)
-{
-    for (const QWidget *w = parent; w; w = w->parentWidget())
-        if (w == widget)
-            luaL_argerror(L, index, "widget would become its own ancestor");
-}
-
 QWidget *testwidget(lua_State *L, int index)
 {
     return static_cast<QWidget *>(static_cast<QObject *>(luaX_testclass(L, index, "QWidget")));
@@ -322,28 +315,39 @@ static int lqwidget_setFloating(lua_State *L)
     return 0;
 }
 
-// The toolkit goes on painting into the old window after onPaint: reparenting the widget being
-// painted (or an ancestor of it) ends that paint first.
-static void endpaintof(QWidget *widget)
+static bool formsloop(const QWidget *widget, const QWidget *parent)
 {
-    ObjectTracker *tracker = ObjectTracker::forObject(widget);
-    if (!tracker)
-        return;
-    for (QWidget *w = tracker->painting(); w; w = w->parentWidget()) {
-        if (w == widget) {
-            tracker->painter()->end();
-            return;
-        }
-    }
+    for (const QWidget *w = parent; w; w = w->parentWidget())
+        if (w == widget)
+            return true;
+    return false;
+}
+
+void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *parent)
+{
+    if (formsloop(widget, parent))
+        luaL_argerror(L, index, "widget would become its own ancestor");
+}
+
+void afterPaint(QObject *context, const std::function<void()> &change)
+{
+    ObjectTracker *tracker = ObjectTracker::forObject(context);
+    if (tracker && tracker->painting())
+        QMetaObject::invokeMethod(context, change, Qt::QueuedConnection);
+    else
+        change();
 }
 
 static int lqwidget_setParent(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
-    QWidget *parent = lua_isnoneornil(L, 2) ? nullptr : checkwidget(L, 2);
-    checkparent(L, 2, widget, parent);
-    endpaintof(widget);
-    widget->setParent(parent);
+    QWidget *newParent = lua_isnoneornil(L, 2) ? nullptr : checkwidget(L, 2);
+    checkparent(L, 2, widget, newParent);
+    const QPointer<QWidget> parent(newParent);
+    afterPaint(widget, [widget, parent, toplevel = !newParent] {
+        if ((parent || toplevel) && !formsloop(widget, parent))
+            widget->setParent(parent);
+    });
     return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QPointer>
 
 TabWidget::TabWidget(QWidget *parent) : QTabWidget(parent), m_bar(new TabBar(this))
 {
@@ -203,14 +204,22 @@ static int ltabwidget_insertWidget(lua_State *L)
     TabWidget *tabs = checktabwidget(L, 1);
     QWidget *page = checkwidget(L, 2);
     checkparent(L, 2, page, tabs);
-    tabs->insertWidget(page, geometry);
+    const QPointer<QWidget> target(page);
+    afterPaint(tabs, [tabs, target, geometry] {
+        if (target)
+            tabs->insertWidget(target, geometry);
+    });
     return 0;
 }
 
 static int ltabwidget_removeWidget(lua_State *L)
 {
     TabWidget *tabs = checktabwidget(L, 1);
-    tabs->removeWidget(checkwidget(L, 2));
+    const QPointer<QWidget> page(checkwidget(L, 2));
+    afterPaint(tabs, [tabs, page] {
+        if (page)
+            tabs->removeWidget(page);
+    });
     return 0;
 }
 
