@@ -61,12 +61,18 @@ static int lmainwindow_setText(lua_State *L)
     return 0;
 }
 
+// The window owns the interpreter: destroying it closes it, as the close button does, once
+// the event loop runs again.
+static int lmainwindow_destroy(lua_State *)
+{
+    QMetaObject::invokeMethod(MainWindow::instance(), "close", Qt::QueuedConnection);
+    return 0;
+}
+
 static const luaL_Reg mainwindow_functions[] = {
-    {"animate", lmainwindow_animate},
-    {"isAnimating", lmainwindow_isAnimating},
-    {"tabWidgets", lmainwindow_tabWidgets},
-    {"setText", lmainwindow_setText},
-    {nullptr, nullptr},
+    {"animate", lmainwindow_animate},       {"isAnimating", lmainwindow_isAnimating},
+    {"tabWidgets", lmainwindow_tabWidgets}, {"setText", lmainwindow_setText},
+    {"destroy", lmainwindow_destroy},       {nullptr, nullptr},
 };
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
@@ -174,8 +180,7 @@ void MainWindow::onTimer()
     m_stackTimer->start();
 }
 
-// The window owns the interpreter and the program ends with it: destroying it from Lua closes
-// it instead, as the close button does.
+// A deletion scheduled through the base class's destroy closes the window too.
 bool MainWindow::event(QEvent *event)
 {
     if (event->type() != QEvent::DeferredDelete)

@@ -97,7 +97,7 @@ void rejectNextModal(QString *title)
     poll->start(10);
 }
 
-ChildResult runChild(const QByteArray &chunk, int loopMs)
+ChildResult runChild(const QByteArray &chunk, int loopMs, int timeoutMs)
 {
     QTemporaryFile script;
     script.open();
@@ -107,6 +107,11 @@ ChildResult runChild(const QByteArray &chunk, int loopMs)
     child.setProcessChannelMode(QProcess::MergedChannels);
     const QString program = QCoreApplication::applicationDirPath() + "/luax-child";
     child.start(program, {script.fileName(), QString::number(loopMs)});
-    child.waitForFinished(30000);
-    return {child.exitCode(), QString::fromLocal8Bit(child.readAll())};
+    const bool finished = child.waitForFinished(timeoutMs);
+    if (!finished) {
+        child.kill();
+        child.waitForFinished();
+    }
+    const bool normal = finished && child.exitStatus() == QProcess::NormalExit;
+    return {normal ? child.exitCode() : -1, QString::fromLocal8Bit(child.readAll())};
 }

@@ -42,13 +42,14 @@ private:
 void rejectNextModal(QString *title);
 
 struct ChildResult {
-    int exitCode;
+    int exitCode; // -1 when the child crashed or was still running at the time limit
     QString output;
 };
 
 // Runs a Lua chunk in a fresh child process with qt.core loaded; a failure of the chunk is fatal
-// there. With loopMs > 0 the child then runs its event loop that long.
-ChildResult runChild(const QByteArray &chunk, int loopMs = 0);
+// there. With loopMs > 0 the child then runs its event loop that long. A child that is still
+// running after timeoutMs is killed.
+ChildResult runChild(const QByteArray &chunk, int loopMs = 0, int timeoutMs = 30000);
 
 #define LUA_RUN(fixture, chunk) QVERIFY2((fixture).run(chunk), qPrintable((fixture).error))
 

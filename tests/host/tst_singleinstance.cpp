@@ -68,6 +68,85 @@ private slots:
         first.waitForFinished();
     }
 
+    // Copies that start together all find no running copy to talk to; only one may go on. The
+    // others either end or stand refused behind their warning box (killed here).
+    void simultaneousStartsRunOneApplication()
+    {
+        HostTree tree;
+        tree.writeApplication(R"(
+            function MsgHandler(h, e)
+                if e == 'onStartup' then print('application started') io.stdout:flush() end
+                return 0
+            end
+        )");
+        QProcess copies[5];
+        QByteArray outputs[5];
+        for (QProcess &copy : copies)
+            tree.start(copy);
+        const QByteArray started = "application started\n";
+        const QByteArray refused = "Instance already running!";
+        auto startedCount = [&] {
+            int count = 0;
+            for (const QByteArray &output : outputs)
+                count += output.count(started);
+            return count;
+        };
+        // Once one copy runs, the others have a moment to show which way they went.
+        QDeadlineTimer deadline(20000);
+        QDeadlineTimer settle(QDeadlineTimer::Forever);
+        for (;;) {
+            bool settled = true;
+            for (int i = 0; i < 5; ++i) {
+                copies[i].waitForReadyRead(10);
+                outputs[i] += copies[i].readAll();
+                settled =
+                    settled && (outputs[i].contains(started) || outputs[i].contains(refused) ||
+                                copies[i].state() == QProcess::NotRunning);
+            }
+            if (startedCount() > 0 && settle.isForever())
+                settle.setRemainingTime(2000);
+            if (startedCount() > 1 || (startedCount() == 1 && settled) || settle.hasExpired() ||
+                deadline.hasExpired())
+                break;
+        }
+        const int runners = startedCount();
+        for (int i = 0; i < 5; ++i) {
+            if (copies[i].state() != QProcess::NotRunning || outputs[i].contains(started))
+                continue;
+            QCOMPARE(copies[i].exitStatus(), QProcess::NormalExit);
+            QCOMPARE(copies[i].exitCode(), 0);
+        }
+        for (QProcess &copy : copies) {
+            copy.kill();
+            copy.waitForFinished();
+        }
+        QCOMPARE(runners, 1);
+    }
+
+    void refusedCopyKeepsTheLogFile()
+    {
+        HostTree tree;
+        tree.writeApplication(stayingApplication);
+        QProcess first;
+        tree.start(first, {"-df"});
+        QVERIFY(tree.waitForLog("ready\n"));
+        QProcess second;
+        tree.start(second, {"-df"});
+        const bool messaged = tree.waitForLog("Message from another instance");
+        second.waitForFinished(300);
+        QFile log(tree.root() + "/log.txt");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray content = log.readAll();
+        second.kill();
+        second.waitForFinished();
+        first.kill();
+        first.waitForFinished();
+        QVERIFY(messaged);
+        QVERIFY2(!content.startsWith('\0') && content.contains("directory\t") &&
+                     content.contains("ready\n"),
+                 content.constData());
+    }
+
     void crashedCopyDoesNotBlockTheNext()
     {
         HostTree tree;

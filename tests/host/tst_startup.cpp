@@ -73,6 +73,24 @@ private slots:
         QVERIFY(child.readAllStandardOutput().endsWith("Fatal: the end\n"));
     }
 
+    // The application object fails to connect to a display and reports it as fatal from inside
+    // its constructor: no box can be shown then. The shell reports how the program ended.
+    void fatalMessageBeforeTheApplicationAborts()
+    {
+        HostTree tree;
+        tree.writeApplication(quittingApplication);
+        QProcess shell;
+        shell.setProcessEnvironment(tree.environment());
+        shell.setWorkingDirectory(tree.root());
+        shell.setProcessChannelMode(QProcess::MergedChannels);
+        shell.start("sh", {"-c", "QT_QPA_PLATFORM=xcb DISPLAY=:9999 \"$0\"; echo status=$?",
+                           tree.binDirectory() + "/remote"});
+        QVERIFY(shell.waitForFinished(20000));
+        const QString output = QString::fromLocal8Bit(shell.readAll());
+        QVERIFY2(output.contains("status=134\n"), qPrintable(output));
+        QVERIFY(output.contains("Fatal: "));
+    }
+
     void logFileTakesAllOutput()
     {
         HostTree tree;

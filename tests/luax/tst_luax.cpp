@@ -372,6 +372,34 @@ private slots:
         QVERIFY(!f.run("color('Red')"));
         QVERIFY2(f.error.contains("invalid option 'Red'"), qPrintable(f.error));
         QVERIFY(!f.run("color()"));
+        QVERIFY(!f.run(R"(color('red\0'))"));
+        QVERIFY2(f.error.contains("invalid option"), qPrintable(f.error));
+    }
+
+    // The instance-field metamethods are plain functions of the class table, reachable with any
+    // first argument.
+    void rawMetamethodsCheckTheirObject_data()
+    {
+        QTest::addColumn<QByteArray>("call");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("__newindex on a number")
+            << QByteArray("qt.Timer.__newindex(5, 'k', 'v')") << "Timer expected, got number";
+        QTest::newRow("__index on a table")
+            << QByteArray("qt.Timer.__index({}, 'k')") << "Timer expected, got table";
+        QTest::newRow("__newindex on a string")
+            << QByteArray("qt.Timer.__newindex('s', 'k', 'v')") << "Timer expected, got string";
+    }
+
+    void rawMetamethodsCheckTheirObject()
+    {
+        QFETCH(QByteArray, call);
+        QFETCH(QString, error);
+        LuaFixture f;
+        QVERIFY(!f.run(call));
+        QVERIFY2(f.error.contains(error), qPrintable(f.error));
+        LUA_RUN(f, "t = qt.Timer.create() t.k = 'v' s = 's' n = 5");
+        QCOMPARE(f.eval("t.k .. s:upper() .. n"), QString("vS5"));
+        LUA_RUN(f, "collectgarbage()");
     }
 
     void newstateHasLoadstringAndWeakUV()

@@ -1,8 +1,11 @@
+#include "common/hosttree.h"
 #include "common/luafixture.h"
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
 #include "qtcore/widget.h"
 
+#include <QDialog>
+#include <QElapsedTimer>
 #include <QMimeData>
 #include <QPainter>
 #include <QtTest>
@@ -261,6 +264,172 @@ private slots:
         QVERIFY(f.error.contains("QWidget expected, got no value"));
         const ChildResult result = runChild("qt.debugString('to the debugger')");
         QVERIFY(result.output.contains("to the debugger\n"));
+    }
+
+    // A handler that runs a dialog while a timer destroys the object whose event it handles (or
+    // an ancestor of it): the object may only go once the handler has returned, as the toolkit
+    // still works on it after the event. The application quits when the object dies.
+    void destroyDuringOwnEventWaitsForTheDelivery_data()
+    {
+        QTest::addColumn<QByteArray>("setup");
+        QTest::newRow("close") << QByteArray(
+            "target = qt.QWidget.create(nil, true) doomed = target event = 'onClose' "
+            "trigger = function() target:close() end");
+        QTest::newRow("resize") << QByteArray(
+            "target = qt.QWidget.create(nil, true) doomed = target event = 'onResize' "
+            "trigger = function() target:setGeometry(10, 10, 80, 60) end");
+        QTest::newRow("resize, parent destroyed") << QByteArray(
+            "doomed = qt.QWidget.create(nil, true) target = qt.QWidget.create(doomed) "
+            "event = 'onResize' trigger = function() target:setGeometry(5, 5, 30, 20) end");
+        QTest::newRow("line edit resize")
+            << QByteArray("target = qt.QLineEdit.create() doomed = target event = 'onResize' "
+                          "trigger = function() target:setGeometry(10, 10, 80, 30) end");
+    }
+
+    void destroyDuringOwnEventWaitsForTheDelivery()
+    {
+        QFETCH(QByteArray, setup);
+        HostTree tree;
+        QByteArray application = R"(
+            local qt = require 'qt.core'
+            local keep = {}
+            local function later(ms, f)
+                local t = qt.Timer.create()
+                t:setTimeout(ms)
+                t:setSingleShot()
+                function t:onTimeout() f() end
+                t:start()
+                keep[#keep + 1] = t
+            end
+            local delivering, handled
+            function qt.QWidget.__deleted(h)
+                if rawequal(h, target) then
+                    print('deleted after the handler', not delivering)
+                    mainWindow:close()
+                end
+            end
+            function MsgHandler(h, e)
+                if e == 'onStartup' then
+                    -- set-up
+                    later(0, trigger)
+                    later(3000, function() print('gave up') os.exit(3) end)
+                elseif rawequal(h, target) and e == event and not handled then
+                    handled = true
+                    delivering = true
+                    later(50, function() doomed:destroy() end)
+                    local d = qt.QDialog.create(target)
+                    later(150, function() d:done(0) end)
+                    print('exec', d:exec())
+                    delivering = false
+                end
+                return 0
+            end
+        )";
+        application.replace("-- set-up", setup);
+        tree.writeApplication(application);
+        const HostResult result = tree.run({}, 10000);
+        const int returned = result.output.indexOf("exec\t0\n");
+        QVERIFY2(returned >= 0, qPrintable(result.output));
+        QVERIFY2(result.output.indexOf("deleted after the handler\ttrue\n") > returned,
+                 qPrintable(result.output));
+        QCOMPARE(result.exitCode, 0);
+    }
+
+    void destroyDuringKeyPressWaitsForTheDelivery()
+    {
+        LuaFixture f;
+        LUA_RUN(f, R"(
+            e = qt.QLineEdit.create()
+            keep = {}
+            local function later(ms, f)
+                local t = qt.Timer.create()
+                t:setTimeout(ms)
+                t:setSingleShot()
+                function t:onTimeout() f() end
+                t:start()
+                keep[#keep + 1] = t
+            end
+            function qt.QWidget.__deleted(h)
+                if rawequal(h, e) then deletedWhileDelivering = delivering end
+            end
+            answer.onKeyPress = function(h)
+                if not rawequal(h, e) then return 0 end
+                delivering = true
+                later(50, function() e:destroy() end)
+                local d = qt.QDialog.create(e)
+                later(150, function() d:done(0) end)
+                result = d:exec()
+                delivering = false
+                return 0
+            end
+        )");
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+        QCoreApplication::sendEvent(f.widget("e"), &press);
+        QCOMPARE(f.eval("result"), QString("0"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(f.eval("deletedWhileDelivering"), QString("false"));
+        QVERIFY(!f.widget("e"));
+    }
+
+    void chooseFileEndsWhenItsParentDies()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "w = qt.QWidget.create(nil, false) t = qt.Timer.create() t:setTimeout(50) "
+                   "t:setSingleShot() function t:onTimeout() w:destroy() end t:start()");
+        // A dialog that outlived its parent would be rejected from here, too late.
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                dialog->reject();
+        });
+        watchdog.start(3000);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(f.eval("qt.chooseFile(w)"), QString("nil"));
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!f.widget("w"));
+    }
+
+    void deletedHandlerCannotUseTheDyingObject_data()
+    {
+        QTest::addColumn<QByteArray>("setup");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("timer")
+            << QByteArray("o = qt.Timer.create() o:setTimeout(10) o:start() "
+                          "o.__deleted = function(s) ok, message = pcall(s.stop, s) end")
+            << "attempting to access deleted Timer";
+        QTest::newRow("widget")
+            << QByteArray(
+                   "o = qt.QWidget.create(nil, false) getmetatable(o).__deleted = "
+                   "function(s) if rawequal(s, o) then ok, message = pcall(s.hide, s) end end")
+            << "attempting to access deleted QWidget";
+    }
+
+    void deletedHandlerCannotUseTheDyingObject()
+    {
+        QFETCH(QByteArray, setup);
+        QFETCH(QString, error);
+        LuaFixture f;
+        LUA_RUN(f, setup + " o:destroy()");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(f.eval("ok"), QString("false"));
+        QVERIFY2(f.eval("message").contains(error), qPrintable(f.eval("message")));
+    }
+
+    void collectedTrackerLeavesDeadHandles()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "old = qt.QWidget.create(nil, false) "
+                   "qt.Tracker.__gc(debug.getregistry()['Tracker.Instance']) "
+                   "w = qt.QWidget.create(nil, false)");
+        QVERIFY(!f.run("old:hide()"));
+        QVERIFY2(f.error.contains("attempting to access deleted QWidget"), qPrintable(f.error));
+        // The new widget has a tracker of its own again: its events reach Lua.
+        f.events();
+        sendMouse(f.widget("w"), QEvent::MouseButtonPress, Qt::LeftButton, {1, 2});
+        QCOMPARE(f.events(), QStringList("onTouchPress 1 2"));
     }
 
     void moduleRegistersItsClassesInOrder()

@@ -7,6 +7,73 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
+
+// The C++ allocations of each thread, counted so that a test can tell that a failed call left
+// nothing behind: a Lua error unwinds past every delete. Every form goes to malloc and free, so
+// any block meets the matching release.
+static thread_local unsigned long allocations = 0;
+
+static void *allocate(std::size_t size)
+{
+    ++allocations;
+    return std::malloc(size ? size : 1);
+}
+
+void *operator new(std::size_t size)
+{
+    if (void *block = allocate(size))
+        return block;
+    throw std::bad_alloc();
+}
+
+void *operator new[](std::size_t size)
+{
+    if (void *block = allocate(size))
+        return block;
+    throw std::bad_alloc();
+}
+
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    return allocate(size);
+}
+
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept
+{
+    return allocate(size);
+}
+
+void operator delete(void *block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void *block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void *block, std::size_t) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void *block, std::size_t) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void *block, const std::nothrow_t &) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void *block, const std::nothrow_t &) noexcept
+{
+    std::free(block);
+}
 
 inline uint qHash(const QPoint &point, uint seed = 0)
 {
@@ -375,6 +442,94 @@ private slots:
         const int loads = graphicLoads();
         paint(f, "p:graphic('music', {x=0, y=0, w=5, h=5})");
         QCOMPARE(graphicLoads(), loads);
+    }
+
+    void painterOfACollectedImageDrawsNothing()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "img = qt.Image.create(10, 10) p = qt.QPainter.create(img) qt.Image.__gc(img)");
+        QCOMPARE(f.eval("table.concat({p:size()}, ' ')"), QString("0 0"));
+        LUA_RUN(f, "p:setPen('red') p:setBrush('red') p:setFont(qt.QFont.create()) "
+                   "p:fill(0, 0, 5, 5, 'red') p:box(0, 0, 4, 4, 'red') "
+                   "p:gradient(0, 0, 5, 5, 'red', 'button') p:text(0, 0, 'x', 12, 'red') "
+                   "p:image(0, 0, qt.Image.create(2, 2)) p:graphic('cog', {x=0, y=0, w=5, h=5})");
+        QCOMPARE(f.eval("table.concat({p:size()}, ' ')"), QString("0 0"));
+    }
+
+    void sharedPainterIsIdleOutsidePaint()
+    {
+        LuaFixture f;
+        LUA_RUN(f,
+                "w = qt.QWidget.create(nil, false) "
+                "answer.onPaint = function() during = table.concat({lcdCanvas:size()}, ' ') end");
+        QCOMPARE(f.eval("table.concat({lcdCanvas:size()}, ' ')"), QString("0 0"));
+        QWidget *w = f.widget("w");
+        w->resize(30, 20);
+        w->grab();
+        QCOMPARE(f.eval("during"), QString("30 20"));
+        QCOMPARE(f.eval("table.concat({lcdCanvas:size()}, ' ')"), QString("0 0"));
+        delete w;
+        QCOMPARE(f.eval("table.concat({lcdCanvas:size()}, ' ')"), QString("0 0"));
+    }
+
+    void graphicRectThatDeletesThePainterIsAnError()
+    {
+        LuaFixture f;
+        LUA_RUN(f,
+                "img = qt.Image.create(10, 10) p = qt.QPainter.create(img) "
+                "rect = setmetatable({}, {__index = function() qt.QPainter.__gc(p) return 5 end})");
+        QVERIFY(!f.run("p:graphic('cog', rect)"));
+        QVERIFY2(f.error.contains("attempting to access deleted QPainter"), qPrintable(f.error));
+    }
+
+    void outOfRangeNumbersAreErrors_data()
+    {
+        QTest::addColumn<QByteArray>("call");
+        QTest::newRow("text y past int") << QByteArray("p:text(0, 2^31 - 1, 'x')");
+        QTest::newRow("text x below -32768") << QByteArray("p:text(-32769, 0, 'x')");
+        QTest::newRow("fill width 2^40") << QByteArray("p:fill(0, 0, 2^40, 1)");
+        QTest::newRow("fill x past 32767") << QByteArray("p:fill(32768, 0, 1, 1)");
+        QTest::newRow("box y past int") << QByteArray("p:box(0, 2^31 - 1, 2, 2)");
+        QTest::newRow("text pixel size") << QByteArray("p:text(0, 0, 'x', 100000)");
+        QTest::newRow("font pixel size") << QByteArray("qt.QFont.create():setFont(100000)");
+        QTest::newRow("font pixel size 2049") << QByteArray("qt.QFont.create():setFont(2049)");
+        QTest::newRow("image wider than 16384") << QByteArray("qt.Image.create(16385, 1)");
+        QTest::newRow("image area past 32 bits") << QByteArray("qt.Image.create(67296, 67296)");
+        QTest::newRow("negative image height") << QByteArray("qt.Image.create(1, -1)");
+    }
+
+    void outOfRangeNumbersAreErrors()
+    {
+        QFETCH(QByteArray, call);
+        LuaFixture f;
+        LUA_RUN(f, "img = qt.Image.create(20, 20) p = qt.QPainter.create(img)");
+        QVERIFY(!f.run(call));
+        QVERIFY2(f.error.contains("out of range"), qPrintable(f.error));
+    }
+
+    void numbersAtTheLimitsAreAccepted()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "big = qt.Image.create(16384, 1) w, h = big:size() "
+                   "img = qt.Image.create(20, 20) p = qt.QPainter.create(img) "
+                   "p:fill(-32768, 32767, 1, 1) p:text(32767, -32768, 'x', 2048) "
+                   "qt.QFont.create():setFont(2048)");
+        QCOMPARE(f.eval("w .. 'x' .. h"), QString("16384x1"));
+    }
+
+    void failedFontCopyAllocatesNothing()
+    {
+        LuaFixture f;
+        QCOMPARE(luaL_loadstring(f.L, "return pcall(qt.QFont.copy, 42)"), LUA_OK);
+        const unsigned long before = allocations;
+        QCOMPARE(lua_pcall(f.L, 0, 2, 0), LUA_OK);
+        const unsigned long made = allocations - before;
+        const bool ok = lua_toboolean(f.L, -2);
+        const QString message = QString::fromUtf8(lua_tostring(f.L, -1));
+        lua_settop(f.L, 0);
+        QVERIFY(!ok);
+        QVERIFY2(message.contains("QFont expected, got number"), qPrintable(message));
+        QCOMPARE(made, 0ul);
     }
 
     void fontAttributes()

@@ -2,7 +2,10 @@
 #include "qtcore/pushbutton.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 class TestPushButton : public QObject
@@ -72,6 +75,55 @@ private slots:
         QVERIFY(f.error.contains("attempting to access deleted QDialog"));
         QVERIFY(!f.run("t2 = qt.QDialog.create() t2:done(1.5)"));
         QVERIFY(f.error.contains("number has no integer representation"));
+        QVERIFY(!f.run("t2:done(2^32)"));
+        QVERIFY2(f.error.contains("out of range"), qPrintable(f.error));
+    }
+
+    // Hiding the dialog while exec shows it (its first resize and move come then) must end the
+    // loop as a hide does later on.
+    void dialogExecEndsPromptly_data()
+    {
+        QTest::addColumn<QByteArray>("setup");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("hide in onResize")
+            << QByteArray("answer.onResize = function(h) "
+                          "if rawequal(h, d) and not hidden then hidden = true d:hide() end end")
+            << "0";
+        QTest::newRow("hide in onMove")
+            << QByteArray("answer.onMove = function(h) "
+                          "if rawequal(h, d) and not hidden then hidden = true d:hide() end end")
+            << "0";
+        QTest::newRow("done from a timer") << QByteArray("later(function() d:done(7) end)") << "7";
+        QTest::newRow("destroy from a timer")
+            << QByteArray("later(function() d:destroy() end)") << "0";
+    }
+
+    void dialogExecEndsPromptly()
+    {
+        QFETCH(QByteArray, setup);
+        QFETCH(QString, result);
+        LuaFixture f;
+        LUA_RUN(f, "d = qt.QDialog.create() keep = {} "
+                   "function later(f) local t = qt.Timer.create() t:setTimeout(20) "
+                   "t:setSingleShot() function t:onTimeout() f() end t:start() "
+                   "keep[#keep + 1] = t end " +
+                       setup);
+        // A loop that does not end is ended from outside, late, with a result of its own.
+        QPointer<QWidget> dialog = f.widget("d");
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [&dialog] {
+            if (auto *d = qobject_cast<QDialog *>(dialog.data())) {
+                d->show();
+                d->done(99);
+            }
+        });
+        watchdog.start(3000);
+        QElapsedTimer clock;
+        clock.start();
+        LUA_RUN(f, "result = d:exec()");
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(f.eval("result"), result);
     }
 };
 

@@ -34,6 +34,25 @@ private slots:
         QVERIFY(!f.run("e:cursorMove()"));
     }
 
+    void cursorMoveByTheLargestIntegersStopsAtTheEnds()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "e = qt.QLineEdit.create() e:setText('abcdef') e:cursorMove(-3) "
+                   "e:cursorMove(math.maxinteger)");
+        auto *edit = qobject_cast<QLineEdit *>(f.widget("e"));
+        QCOMPARE(edit->cursorPosition(), 6);
+        LUA_RUN(f, "e:cursorMove(-3) e:cursorMove(math.mininteger)");
+        QCOMPARE(edit->cursorPosition(), 0);
+    }
+
+    void lineEditTextKeepsZeroBytes()
+    {
+        LuaFixture f;
+        LUA_RUN(f, R"(e = qt.QLineEdit.create() e:setText('a\0b'))");
+        QCOMPARE(qobject_cast<QLineEdit *>(f.widget("e"))->text(), QString::fromUtf8("a\0b", 3));
+        QCOMPARE(f.eval(R"(e:text() == 'a\0b')"), QString("true"));
+    }
+
     void lineEditMaskAlignmentAndLength()
     {
         LuaFixture f;

@@ -43,6 +43,29 @@ private slots:
         QVERIFY(!f.run("t:setTimeout()"));
     }
 
+    void timeoutOutOfRangeIsAnError_data()
+    {
+        QTest::addColumn<QByteArray>("timeout");
+        QTest::newRow("2^32") << QByteArray("2^32");
+        QTest::newRow("2^31") << QByteArray("2^31");
+        QTest::newRow("-1") << QByteArray("-1");
+        QTest::newRow("math.mininteger") << QByteArray("math.mininteger");
+    }
+
+    void timeoutOutOfRangeIsAnError()
+    {
+        QFETCH(QByteArray, timeout);
+        LuaFixture f;
+        LUA_RUN(f, "t = qt.Timer.create()");
+        lua_getglobal(f.L, "t");
+        auto *timer =
+            static_cast<Timer *>(static_cast<QObject *>(luaX_testclass(f.L, -1, "Timer")));
+        lua_pop(f.L, 1);
+        QVERIFY(!f.run("t:setTimeout(" + timeout + ")"));
+        QVERIFY2(f.error.contains("out of range"), qPrintable(f.error));
+        QCOMPARE(timer->timer()->interval(), 1000);
+    }
+
     void collectedTimerStops()
     {
         LuaFixture f;

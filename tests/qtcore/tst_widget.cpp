@@ -184,6 +184,125 @@ private slots:
         delete f.widget("w");
     }
 
+    // The tracker keeps its interpreter in the property 'lua'; Lua may neither set nor clear it.
+    void luaPropertyIsReserved_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::newRow("number") << QByteArray("5");
+        QTest::newRow("string") << QByteArray("'text'");
+        QTest::newRow("boolean") << QByteArray("true");
+        QTest::newRow("table") << QByteArray("{}");
+        QTest::newRow("nil") << QByteArray("nil");
+    }
+
+    void luaPropertyIsReserved()
+    {
+        QFETCH(QByteArray, value);
+        LuaFixture f;
+        LUA_RUN(f, "w = qt.QWidget.create(nil, false) t = qt.Timer.create() v = " + value);
+        for (const QByteArray &object : {QByteArray("w"), QByteArray("t")}) {
+            QVERIFY(!f.run(object + ":setProperty('lua', v)"));
+            QVERIFY2(f.error.contains("property 'lua' is reserved"), qPrintable(f.error));
+            QCOMPARE(f.eval(object + ":property('lua')"), QString("nil"));
+        }
+        LUA_RUN(f, "answer.onPaint = function(h) painted = rawequal(h, w) end "
+                   "function t:onTimeout() ticked = true end "
+                   "t:setTimeout(5) t:setSingleShot() t:start()");
+        QWidget *w = f.widget("w");
+        w->resize(20, 20);
+        w->grab();
+        QCOMPARE(f.eval("painted"), QString("true"));
+        QTRY_COMPARE(f.eval("ticked"), QString("true"));
+    }
+
+    void outOfRangeGeometryIsAnError_data()
+    {
+        QTest::addColumn<QByteArray>("call");
+        QTest::newRow("x past int") << QByteArray("c:setGeometry(2^31 - 1, 0, 10, 10)");
+        QTest::newRow("x past 32767") << QByteArray("c:setGeometry(32768, 0, 10, 10)");
+        QTest::newRow("y below -32768") << QByteArray("c:setGeometry(0, -32769, 10, 10)");
+        QTest::newRow("width past 16384") << QByteArray("c:setGeometry(0, 0, 16385, 10)");
+        QTest::newRow("negative height") << QByteArray("c:setGeometry(0, 0, 10, -1)");
+        QTest::newRow("height 2^40") << QByteArray("c:setGeometry(0, 0, 10, 2^40)");
+    }
+
+    void outOfRangeGeometryIsAnError()
+    {
+        QFETCH(QByteArray, call);
+        LuaFixture f;
+        LUA_RUN(f, "p = qt.QWidget.create(nil, false) c = qt.QWidget.create(p) "
+                   "c:setGeometry(1, 2, 3, 4)");
+        QVERIFY(!f.run(call));
+        QVERIFY2(f.error.contains("out of range"), qPrintable(f.error));
+        QCOMPARE(f.eval("table.concat({c:geometry()}, ' ')"), QString("1 2 3 4"));
+        LUA_RUN(f, "c:setGeometry(-32768, 32767, 16384, 0)");
+        QCOMPARE(f.eval("table.concat({c:geometry()}, ' ')"), QString("-32768 32767 16384 0"));
+    }
+
+    void textsKeepZeroBytes()
+    {
+        LuaFixture f;
+        LUA_RUN(
+            f, R"(w = qt.QWidget.create(nil, false) w:setName('a\0b') w:setProperty('p', 'x\0y'))");
+        QWidget *w = f.widget("w");
+        QCOMPARE(w->objectName(), QString::fromUtf8("a\0b", 3));
+        QCOMPARE(f.eval(R"(w:property('objectName') == 'a\0b')"), QString("true"));
+        QCOMPARE(f.eval(R"(w:property('p') == 'x\0y')"), QString("true"));
+        LUA_RUN(f, R"(w:show('fullscreen\0'))");
+        QVERIFY(w->isVisible());
+        QVERIFY(!w->isFullScreen());
+        QVERIFY(!f.run(R"(w:setOption('hidden\0'))"));
+        QVERIFY2(f.error.contains("invalid option"), qPrintable(f.error));
+        QVERIFY(w->isVisible());
+    }
+
+    void reparentingInsideOwnPaint()
+    {
+        const ChildResult result = runChild(R"(
+            function MsgHandler(h, e)
+                if e == 'onPaint' and rawequal(h, w) and not moved then
+                    moved = true
+                    w:setParent(nil)
+                    print('reparented while painting')
+                end
+                return 0
+            end
+            p = qt.QWidget.create(nil, true) p:setGeometry(0, 0, 100, 100)
+            w = qt.QWidget.create(p) w:setGeometry(10, 10, 40, 40)
+        )",
+                                            300, 10000);
+        QVERIFY2(result.output.contains("reparented while painting"), qPrintable(result.output));
+        QCOMPARE(result.exitCode, 0);
+    }
+
+    // Each loop would make the parent chain endless; a child process keeps a hang from blocking
+    // the suite.
+    void parentLoopIsAnError_data()
+    {
+        QTest::addColumn<QByteArray>("setup");
+        QTest::newRow("itself") << QByteArray("a = qt.QWidget.create(nil, false) c = a");
+        QTest::newRow("grandchild") << QByteArray("a = qt.QWidget.create(nil, false) "
+                                                  "c = qt.QWidget.create(qt.QWidget.create(a))");
+        QTest::newRow("through a shown dialog")
+            << QByteArray("a = qt.QWidget.create(nil, true) d = qt.QDialog.create(a) d:show() "
+                          "c = qt.QWidget.create(d)");
+        QTest::newRow("through a floating tab window")
+            << QByteArray("a = qt.QWidget.create(nil, true) tw = qt.TabWidget.create(a) "
+                          "c = qt.QWidget.create(nil, false) tw:insertWidget(c) tw:show()");
+    }
+
+    void parentLoopIsAnError()
+    {
+        QFETCH(QByteArray, setup);
+        const ChildResult result = runChild("function MsgHandler() return 0 end " + setup +
+                                                " print('result', pcall(a.setParent, a, c))",
+                                            50, 10000);
+        QVERIFY2(result.output.contains("result\tfalse\t") &&
+                     result.output.contains("own ancestor"),
+                 qPrintable(result.output));
+        QCOMPARE(result.exitCode, 0);
+    }
+
     void paintErrorIsFatal()
     {
         const ChildResult result = runChild(

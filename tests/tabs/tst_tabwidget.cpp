@@ -1,3 +1,4 @@
+#include "common/hosttree.h"
 #include "common/luafixture.h"
 #include "tabs/tabbar.h"
 #include "tabs/tabwidget.h"
@@ -52,6 +53,14 @@ private:
             if (tabs != except && tabs->isWindow())
                 return tabs;
         return nullptr;
+    }
+
+    static int floatingWindows()
+    {
+        int count = 0;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            count += qobject_cast<TabWidget *>(w) != nullptr;
+        return count;
     }
 
 private slots:
@@ -254,6 +263,63 @@ private slots:
         QVERIFY(f.error.contains("TabWidget expected, got userdata"));
         QVERIFY(!f.run("t:insertWidget(5)"));
         QVERIFY(f.error.contains("QWidget expected, got number"));
+    }
+
+    // A tab widget that took one of its ancestors as a page would be its own ancestor; each case
+    // runs in a child process, so a hang fails the test instead of blocking the suite.
+    void insertingAnAncestorIsAnError_data()
+    {
+        QTest::addColumn<QByteArray>("setup");
+        QTest::newRow("itself") << QByteArray("tw = qt.TabWidget.create() tw:show() page = tw");
+        QTest::newRow("the window around its page")
+            << QByteArray("outer = qt.TabWidget.create() p = qt.QWidget.create(nil, false) "
+                          "outer:insertWidget(p) outer:show() tw = qt.TabWidget.create(p) "
+                          "page = outer");
+    }
+
+    void insertingAnAncestorIsAnError()
+    {
+        QFETCH(QByteArray, setup);
+        const ChildResult result =
+            runChild("function MsgHandler() return 0 end " + setup +
+                         " print('result', pcall(tw.insertWidget, tw, page))",
+                     50, 10000);
+        QVERIFY2(result.output.contains("result\tfalse\t") &&
+                     result.output.contains("own ancestor"),
+                 qPrintable(result.output));
+        QCOMPARE(result.exitCode, 0);
+    }
+
+    void hostWindowsCannotBecomePages()
+    {
+        HostTree tree;
+        tree.writeApplication(QByteArray(quitWhenRunning) + R"(
+            local qt = require 'qt.core'
+            function MsgHandler(h, e) if e == 'onStartup' then quitWhenRunning() end return 0 end
+            print('main window', pcall(rootWidget.insertWidget, rootWidget, mainWindow))
+            print('root widget', pcall(rootWidget.insertWidget, rootWidget, rootWidget))
+        )");
+        const HostResult result = tree.run({}, 10000);
+        QVERIFY2(result.finished, qPrintable(result.output));
+        QVERIFY2(QRegularExpression("main window\tfalse\t[^\n]*own ancestor")
+                     .match(result.output)
+                     .hasMatch(),
+                 qPrintable(result.output));
+        QVERIFY(QRegularExpression("root widget\tfalse\t[^\n]*own ancestor")
+                    .match(result.output)
+                    .hasMatch());
+        QCOMPARE(result.exitCode, 0);
+    }
+
+    void detachedWindowSizeOutOfRange()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "tw = qt.TabWidget.create() w = qt.QWidget.create(nil, false)");
+        const int windows = floatingWindows();
+        QVERIFY(!f.run("tw:insertWidget(w, {x=0, y=0, w=20000, h=20000})"));
+        QVERIFY2(f.error.contains("out of range"), qPrintable(f.error));
+        QCOMPARE(floatingWindows(), windows);
+        QCOMPARE(f.eval("tw:hasWidget(w)"), QString("false"));
     }
 
     void dropTargetFlag()
