@@ -190,6 +190,11 @@ static const char *pressname(Qt::MouseButton button)
 bool ObjectTracker::forward(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::Resize: {
+        auto *e = static_cast<QResizeEvent *>(event);
+        LuaMsgHandler(this, watched, "onResize", "%d %d", e->size().width(), e->size().height());
+        return false;
+    }
     case QEvent::MouseButtonPress: {
         auto *e = static_cast<QMouseEvent *>(event);
         const char *name = pressname(e->button());
@@ -256,19 +261,13 @@ bool ObjectTracker::forward(QObject *watched, QEvent *event)
 // deleted outright) gets the event consumed, so the toolkit does not touch it again.
 bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
 {
-    const QPointer<QObject> alive(watched);
-    lua_State *const state = L;
     switch (event->type()) {
     case QEvent::DeferredDelete:
         if (!delivering(watched))
             return false;
         m_postponed.append(watched);
         return true;
-    case QEvent::Resize: {
-        auto *e = static_cast<QResizeEvent *>(event);
-        LuaMsgHandler(this, watched, "onResize", "%d %d", e->size().width(), e->size().height());
-        return !alive;
-    }
+    case QEvent::Resize:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseMove:
@@ -283,8 +282,12 @@ bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
     default:
         return false;
     }
+    // Guarded only here: other events reach the filter from objects in their destructors.
+    const QPointer<QObject> alive(watched);
+    lua_State *const state = L;
     const bool consumed = forward(watched, event);
-    luaX_clearstack(state);
+    if (event->type() != QEvent::Resize)
+        luaX_clearstack(state);
     return consumed || !alive;
 }
 
