@@ -67,6 +67,30 @@ void ObjectTracker::track(QObject *object)
     m_tracked.insert(object);
 }
 
+// Widgets whose paint, move or resize is in Lua, across interpreters.
+static QVector<QPointer<QWidget>> settlingWidgets;
+
+namespace
+{
+class Settling
+{
+public:
+    explicit Settling(QObject *object) { settlingWidgets.append(qobject_cast<QWidget *>(object)); }
+    ~Settling() { settlingWidgets.removeLast(); }
+    Settling(const Settling &) = delete;
+    Settling &operator=(const Settling &) = delete;
+};
+} // namespace
+
+bool ObjectTracker::settling(const QWidget *widget)
+{
+    for (const QPointer<QWidget> &target : qAsConst(settlingWidgets))
+        for (const QWidget *w = target; w; w = w->parentWidget())
+            if (w == widget)
+                return true;
+    return false;
+}
+
 // A paint that comes from a nested event loop inside onPaint finds the painter busy and is
 // left out. Lua may collect the tracker itself during the call.
 void ObjectTracker::paint(QWidget *widget)
@@ -74,13 +98,10 @@ void ObjectTracker::paint(QWidget *widget)
     if (m_painter->isActive())
         return;
     const QPointer<ObjectTracker> self(this);
-    m_painting = widget;
+    const Settling settling(widget);
     m_painter->begin(widget);
     LuaMsgHandler(this, widget, "onPaint", nullptr);
-    if (!self)
-        return;
-    m_painting = nullptr;
-    if (m_painter->isActive())
+    if (self && m_painter->isActive())
         m_painter->end();
 }
 
@@ -192,6 +213,7 @@ bool ObjectTracker::forward(QObject *watched, QEvent *event)
     switch (event->type()) {
     case QEvent::Resize: {
         auto *e = static_cast<QResizeEvent *>(event);
+        const Settling settling(watched);
         LuaMsgHandler(this, watched, "onResize", "%d %d", e->size().width(), e->size().height());
         return false;
     }
@@ -219,6 +241,7 @@ bool ObjectTracker::forward(QObject *watched, QEvent *event)
     }
     case QEvent::Move: {
         auto *e = static_cast<QMoveEvent *>(event);
+        const Settling settling(watched);
         LuaMsgHandler(this, watched, "onMove", "%d %d", e->pos().x(), e->pos().y());
         return false;
     }

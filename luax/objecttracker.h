@@ -25,8 +25,10 @@ public:
 
     lua_State *state() const { return L; }
     QPainter *painter() const { return m_painter; }
-    // The widget being painted through Lua, if any.
-    QWidget *painting() const { return m_painting; }
+    // True while the widget, or a widget inside it, has its paint, move or resize in Lua: the
+    // toolkit goes on with that widget after the event, so its place in the widget tree must
+    // not change before then.
+    static bool settling(const QWidget *widget);
     void track(QObject *object);
     void paint(QWidget *widget);
     // For the destructors of tracked classes: the handle dies while the whole object still
@@ -50,7 +52,6 @@ private:
 
     lua_State *L;
     QPainter *m_painter;
-    QPointer<QWidget> m_painting;
     QSet<QObject *> m_tracked;
     QVector<QPointer<QObject>> m_deliveries;
     QVector<QPointer<QObject>> m_postponed;

@@ -310,8 +310,10 @@ static int lqwidget_setFocus(lua_State *L)
 static int lqwidget_setFloating(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
-    widget->setAutoFillBackground(false);
-    widget->setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
+    changeTree(widget, [widget] {
+        widget->setAutoFillBackground(false);
+        widget->setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
+    });
     return 0;
 }
 
@@ -329,11 +331,10 @@ void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *
         luaL_argerror(L, index, "widget would become its own ancestor");
 }
 
-void afterPaint(QObject *context, const std::function<void()> &change)
+void changeTree(QWidget *widget, const std::function<void()> &change)
 {
-    ObjectTracker *tracker = ObjectTracker::forObject(context);
-    if (tracker && tracker->painting())
-        QMetaObject::invokeMethod(context, change, Qt::QueuedConnection);
+    if (ObjectTracker::settling(widget))
+        QMetaObject::invokeMethod(widget, change, Qt::QueuedConnection);
     else
         change();
 }
@@ -344,7 +345,7 @@ static int lqwidget_setParent(lua_State *L)
     QWidget *newParent = lua_isnoneornil(L, 2) ? nullptr : checkwidget(L, 2);
     checkparent(L, 2, widget, newParent);
     const QPointer<QWidget> parent(newParent);
-    afterPaint(widget, [widget, parent, toplevel = !newParent] {
+    changeTree(widget, [widget, parent, toplevel = !newParent] {
         if ((parent || toplevel) && !formsloop(widget, parent))
             widget->setParent(parent);
     });

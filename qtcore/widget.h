@@ -30,10 +30,9 @@ QWidget *checkwidget(lua_State *L, int index);
 // Raises an argument error (for the argument at index) when parent is the widget itself or
 // one of its descendants, across window boundaries.
 void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *parent);
-// Runs a change of the widget tree now, or, while a window is being painted, once the paint is
-// over: the toolkit goes on painting after onPaint and must find every widget where it was.
-// The context object's death cancels a postponed change.
-void afterPaint(QObject *context, const std::function<void()> &change);
+// Runs a change of the widget's place in the tree now or, while the widget is settling (see
+// ObjectTracker::settling), once the event loop is back; the widget's death cancels it.
+void changeTree(QWidget *widget, const std::function<void()> &change);
 
 const luaL_Reg *qobjectFunctions();
 const luaL_Reg *qwidgetFunctions();

@@ -204,10 +204,10 @@ static int ltabwidget_insertWidget(lua_State *L)
     TabWidget *tabs = checktabwidget(L, 1);
     QWidget *page = checkwidget(L, 2);
     checkparent(L, 2, page, tabs);
-    const QPointer<QWidget> target(page);
-    afterPaint(tabs, [tabs, target, geometry] {
-        if (target)
-            tabs->insertWidget(target, geometry);
+    const QPointer<TabWidget> guard(tabs);
+    changeTree(page, [guard, page, geometry] {
+        if (guard)
+            guard->insertWidget(page, geometry);
     });
     return 0;
 }
@@ -215,10 +215,11 @@ static int ltabwidget_insertWidget(lua_State *L)
 static int ltabwidget_removeWidget(lua_State *L)
 {
     TabWidget *tabs = checktabwidget(L, 1);
-    const QPointer<QWidget> page(checkwidget(L, 2));
-    afterPaint(tabs, [tabs, page] {
-        if (page)
-            tabs->removeWidget(page);
+    QWidget *page = checkwidget(L, 2);
+    const QPointer<TabWidget> guard(tabs);
+    changeTree(page, [guard, page] {
+        if (guard)
+            guard->removeWidget(page);
     });
     return 0;
 }
