@@ -16,6 +16,18 @@ function quitWhenRunning()
 end
 )";
 
+const char *const laterFunction = R"(
+local timers = {}
+function later(ms, f)
+    local t = require('qt.core').Timer.create()
+    t:setTimeout(ms)
+    t:setSingleShot()
+    function t:onTimeout() f() end
+    t:start()
+    timers[#timers + 1] = t
+end
+)";
+
 HostTree::HostTree()
 {
     QDir().mkpath(binDirectory());

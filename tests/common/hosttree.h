@@ -46,4 +46,7 @@ private:
 // loop dies as soon as it starts, and its __deleted closes the main window).
 extern const char *const quitWhenRunning;
 
+// Lua for tests: the global later(ms, f) runs f once after ms milliseconds.
+extern const char *const laterFunction;
+
 #endif

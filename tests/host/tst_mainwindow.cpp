@@ -283,17 +283,8 @@ private slots:
     {
         QFETCH(QByteArray, setup);
         HostTree tree;
-        QByteArray application = R"(
+        QByteArray application = QByteArray(laterFunction) + R"(
             local qt = require 'qt.core'
-            local keep = {}
-            local function later(ms, f)
-                local t = qt.Timer.create()
-                t:setTimeout(ms)
-                t:setSingleShot()
-                function t:onTimeout() f() end
-                t:start()
-                keep[#keep + 1] = t
-            end
             function MsgHandler(h, e)
                 if e == 'onStartup' then
                     -- set-up
@@ -316,17 +307,8 @@ private slots:
     void closingATabWindowAfterTheRootWidgetDied()
     {
         HostTree tree;
-        tree.writeApplication(R"(
+        tree.writeApplication(QByteArray(laterFunction) + R"(
             local qt = require 'qt.core'
-            local keep = {}
-            local function later(ms, f)
-                local t = qt.Timer.create()
-                t:setTimeout(ms)
-                t:setSingleShot()
-                function t:onTimeout() f() end
-                t:start()
-                keep[#keep + 1] = t
-            end
             function MsgHandler(h, e)
                 if e == 'onStartup' then
                     local tabs = qt.TabWidget.create(mainWindow)
@@ -352,17 +334,8 @@ private slots:
     void manyWidgetsEndCleanly()
     {
         HostTree tree;
-        tree.writeApplication(R"(
+        tree.writeApplication(QByteArray(laterFunction) + R"(
             local qt = require 'qt.core'
-            local keep = {}
-            local function later(ms, f)
-                local t = qt.Timer.create()
-                t:setTimeout(ms)
-                t:setSingleShot()
-                function t:onTimeout() f() end
-                t:start()
-                keep[#keep + 1] = t
-            end
             local function page(title)
                 local p = qt.QWidget.create(nil, false)
                 p:setTitle(title)

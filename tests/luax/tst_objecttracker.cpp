@@ -290,17 +290,8 @@ private slots:
     {
         QFETCH(QByteArray, setup);
         HostTree tree;
-        QByteArray application = R"(
+        QByteArray application = QByteArray(laterFunction) + R"(
             local qt = require 'qt.core'
-            local keep = {}
-            local function later(ms, f)
-                local t = qt.Timer.create()
-                t:setTimeout(ms)
-                t:setSingleShot()
-                function t:onTimeout() f() end
-                t:start()
-                keep[#keep + 1] = t
-            end
             local delivering, handled
             function qt.QWidget.__deleted(h)
                 if rawequal(h, target) then
@@ -338,17 +329,8 @@ private slots:
     void destroyDuringKeyPressWaitsForTheDelivery()
     {
         LuaFixture f;
-        LUA_RUN(f, R"(
+        LUA_RUN(f, QByteArray(laterFunction) + R"(
             e = qt.QLineEdit.create()
-            keep = {}
-            local function later(ms, f)
-                local t = qt.Timer.create()
-                t:setTimeout(ms)
-                t:setSingleShot()
-                function t:onTimeout() f() end
-                t:start()
-                keep[#keep + 1] = t
-            end
             function qt.QWidget.__deleted(h)
                 if rawequal(h, e) then deletedWhileDelivering = delivering end
             end
