@@ -1,5 +1,8 @@
 #include "mainwindow.h"
 
+#include "devices/bonjour.h"
+#include "devices/footpedalcontroller.h"
+#include "devices/serialport.h"
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
 #include "luax/qtcoremodule.h"
@@ -7,8 +10,11 @@
 #include "qtcore/widget.h"
 #include "switches.h"
 #include "tabs/tabwidget.h"
+#include "viewers/fdview.h"
+#include "viewers/pdfview.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QFileInfo>
 #include <QStatusBar>
 #include <QTimer>
@@ -19,6 +25,10 @@ static MainWindow *mainWindow = nullptr;
 
 // The native modules that require finds without searching. Each module adds its opener here.
 static const luaL_Reg nativeModules[] = {
+    {"pdf2.core", luaopen_pdf2_core},
+    {"fdview.core", luaopen_fdview_core},
+    {"bonjour.core", luaopen_bonjour_core},
+    {"serial.core", luaopen_serial_core},
     {nullptr, nullptr},
 };
 
@@ -61,6 +71,12 @@ static int lmainwindow_setText(lua_State *L)
     return 0;
 }
 
+static int lmainwindow_startFootPedal(lua_State *)
+{
+    MainWindow::instance()->footPedal()->start();
+    return 0;
+}
+
 // The window owns the interpreter: destroying it closes it, as the close button does, once
 // the event loop runs again.
 static int lmainwindow_destroy(lua_State *)
@@ -70,9 +86,13 @@ static int lmainwindow_destroy(lua_State *)
 }
 
 static const luaL_Reg mainwindow_functions[] = {
-    {"animate", lmainwindow_animate},       {"isAnimating", lmainwindow_isAnimating},
-    {"tabWidgets", lmainwindow_tabWidgets}, {"setText", lmainwindow_setText},
-    {"destroy", lmainwindow_destroy},       {nullptr, nullptr},
+    {"animate", lmainwindow_animate},
+    {"isAnimating", lmainwindow_isAnimating},
+    {"tabWidgets", lmainwindow_tabWidgets},
+    {"setText", lmainwindow_setText},
+    {"startFootPedal", lmainwindow_startFootPedal},
+    {"destroy", lmainwindow_destroy},
+    {nullptr, nullptr},
 };
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
@@ -82,6 +102,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_central = new TabWidget(this);
     setCentralWidget(m_central);
     setStatusBar(new QStatusBar(this));
+    // Before the bootstrap: the application's top-level code may already start the pedal.
+    m_footPedal = new FootPedalController(this);
+    connect(m_footPedal, &FootPedalController::pressed, this, &MainWindow::onFootpedalPressed);
+    connect(m_footPedal, &FootPedalController::released, this, &MainWindow::onFootpedalReleased);
     bootstrap();
     m_stackTimer = new QTimer(this);
     m_stackTimer->setTimerType(Qt::PreciseTimer);
@@ -92,9 +116,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onStartup", nullptr);
 }
 
-// Closing the interpreter first lets every handle die while the widgets still exist.
+// The pedal stops first, so no press reaches a closing interpreter. Closing the interpreter
+// then lets every handle die while the widgets still exist.
 MainWindow::~MainWindow()
 {
+    m_footPedal->quit();
     lua_close(L);
     L = nullptr;
     if (mainWindow == this)
@@ -178,6 +204,18 @@ void MainWindow::onTimer()
 {
     luaX_clearstack(L);
     m_stackTimer->start();
+}
+
+void MainWindow::onFootpedalPressed(int pedal)
+{
+    qDebug() << "onFootpedalPressed()" << pedal;
+    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onFootPress", "%d", pedal);
+}
+
+void MainWindow::onFootpedalReleased(int pedal)
+{
+    qDebug() << "onFootpedalReleased()" << pedal;
+    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onFootRelease", "%d", pedal);
 }
 
 // A deletion scheduled through the base class's destroy closes the window too.

@@ -8,6 +8,7 @@
 
 #include "tabs/widgetanimator.h"
 
+class FootPedalController;
 class QTimer;
 class TabWidget;
 
@@ -27,6 +28,7 @@ public:
     // True once the window has accepted a close, possibly before it was ever shown.
     bool isClosed() const { return m_closed; }
     WidgetAnimator &animator() { return m_animator; }
+    FootPedalController *footPedal() const { return m_footPedal; }
     QList<TabWidget *> tabWidgets() const;
 
 public slots:
@@ -35,6 +37,8 @@ public slots:
 
 private slots:
     void onTimer();
+    void onFootpedalPressed(int pedal);
+    void onFootpedalReleased(int pedal);
 
 protected:
     bool event(QEvent *event) override;
@@ -50,6 +54,7 @@ private:
     QTimer *m_stackTimer = nullptr;
     bool m_closed = false;
     WidgetAnimator m_animator;
+    FootPedalController *m_footPedal = nullptr;
 };
 
 #endif

@@ -1,7 +1,9 @@
 -- The demo application: a panel of buttons in every style and state with icons, the logo and a
--- time-code display; a second page to drag out into a window of its own; the status text shows
+-- time-code display; a second page to drag out into a window of its own; a screenplay page and a
+-- PDF page (remote/documents.lua), driven by buttons and the foot pedal; the status text shows
 -- what was touched last, and every event is logged.
 local qt = require 'qt.core'
+local documents = require 'remote.documents'
 
 local demo = {}
 
@@ -161,13 +163,18 @@ function demo.onStartup()
     demo.second = qt.QWidget.create(nil, false)
     demo.second:setTitle("Drag me out")
     rootWidget:insertWidget(demo.second)
+    documents.create()
     rootWidget:setCurrentWidget(demo.page)
     startClock()
+    mainWindow:startFootPedal()
     mainWindow:setGeometry(40, 40, 1100, 720)
     mainWindow:setText("Ready - " .. applicationFileName .. (wantSettings and " (settings)" or ""))
 end
 
 function demo.onClick(handle)
+    if documents.onClick(handle) then
+        return
+    end
     local key = demo.keys[handle]
     if key then
         pressKey(key)
@@ -175,6 +182,9 @@ function demo.onClick(handle)
 end
 
 function demo.onPaint(handle)
+    if documents.onPaint(handle) then
+        return
+    end
     if demo.keys[handle] then
         paintKey(handle)
     elseif rawequal(handle, demo.side) then
@@ -217,6 +227,18 @@ function demo.onTouchRelease(handle)
         demo.pressed = nil
         demo.page:update()
     end
+end
+
+function demo.onResize(handle, w, h)
+    documents.onResize(handle, w, h)
+end
+
+function demo.onFootPress(_, pedal)
+    documents.onFootPress(pedal)
+end
+
+function demo.onFootRelease(_, pedal)
+    documents.onFootRelease(pedal)
 end
 
 function demo.onShutdown()

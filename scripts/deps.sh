@@ -6,6 +6,9 @@ packages=(
     build-essential cmake pkg-config clang-format
     qtbase5-dev libqt5svg5-dev
     liblua5.3-dev
+    libpoppler-qt5-dev poppler-utils
+    libkf5dnssd-dev avahi-daemon avahi-utils dbus iproute2
+    libhidapi-dev libqt5serialport5-dev socat
     fonts-font-awesome fonts-dseg
     xvfb xauth xdotool fonts-dejavu-core
 )

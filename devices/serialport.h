@@ -1,0 +1,41 @@
+#ifndef SERIALPORT_H
+#define SERIALPORT_H
+
+#include <lua.hpp>
+
+#include <QByteArray>
+#include <QObject>
+#include <QThread>
+
+class SerialPortX;
+
+// The Lua face of one serial port. The port runs on a thread of its own; received bytes wait
+// here until Lua reads them, and onReadyRead and onError tell Lua when to look.
+class SerialPort : public QObject
+{
+    Q_OBJECT
+
+public:
+    SerialPort();
+    ~SerialPort() override;
+
+    void open(const QString &name);
+    void write(const QByteArray &data);
+    const QByteArray &received() const { return m_receiveBuffer; }
+    void clearReceived() { m_receiveBuffer.clear(); }
+
+protected slots:
+    void onReceive(const QByteArray &data);
+    void onError(const QString &portName);
+
+private:
+    void deliver(const char *event);
+
+    QThread m_thread;
+    SerialPortX *m_worker;
+    QByteArray m_receiveBuffer;
+};
+
+int luaopen_serial_core(lua_State *L);
+
+#endif

@@ -1,0 +1,235 @@
+-- The demo's document pages: a screenplay read from screenplay.txt beside this file, with its
+-- characters' lines marked in colour or hidden, scrolled by buttons or the foot pedal; and a
+-- PDF viewer that opens sample.pdf beside this file, or a file chosen in a dialog.
+local qt = require 'qt.core'
+local FDView = require 'fdview.core'
+local pdf2 = require 'pdf2.core'
+
+local documents = {buttons = {}}
+
+local bar = {top = 8, h = 40, w = 104, gap = 8}
+
+local function folder()
+    local init = package.searchpath('remote', package.path)
+    return init and init:match('^(.*)[/\\]')
+end
+
+local function readFile(name)
+    local directory = folder()
+    local file = directory and io.open(directory .. '/' .. name, 'rb')
+    if not file then
+        return nil
+    end
+    local text = file:read('a')
+    file:close()
+    return text
+end
+
+-- A plain-text screenplay: "Title:" starts the title; "===" breaks the page; a line starting
+-- with INT. or EXT. heads a scene; a line in capitals followed directly by text names a
+-- character, whose lines run to the next blank line; everything else is action. A character's
+-- name and lines share a tag of their own, numbered from 1 in order of appearance. Returns the
+-- paragraphs and the characters' names by tag.
+local function isName(line)
+    return line == line:upper() and line:match('%a') ~= nil
+end
+
+local function parse(text)
+    local lines = {}
+    for line in (text .. '\n'):gmatch('(.-)\r?\n') do
+        lines[#lines + 1] = line:match('^%s*(.-)%s*$')
+    end
+    local paragraphs, names, tags, speaker, page = {}, {}, {}, nil, 1
+    local function add(kind, line, tag)
+        paragraphs[#paragraphs + 1] = {kind = kind, text = line, tag = tag}
+    end
+    for i, line in ipairs(lines) do
+        if line == '' then
+            speaker = nil
+        elseif speaker then
+            add('Dialogue', line, tags[speaker])
+        elseif line:match('^Title:') then
+            add('Title', line:match('^Title:%s*(.*)'))
+        elseif line == '===' then
+            page = page + 1
+            add('pagebreak')
+            add('Page', 'Page ' .. page)
+        elseif line:match('^INT%.') or line:match('^EXT%.') then
+            add('Scene', line)
+        elseif isName(line) and (lines[i + 1] or '') ~= '' then
+            speaker = line:match('^(.-)%s*%(') or line
+            if not tags[speaker] then
+                names[#names + 1] = speaker
+                tags[speaker] = #names
+            end
+            add('Character', line, tags[speaker])
+        else
+            add('Action', line)
+        end
+    end
+    return paragraphs, names
+end
+
+local function loadScript()
+    local view = documents.script
+    view:clear()
+    for _, p in ipairs(documents.paragraphs) do
+        if p.kind == 'pagebreak' then
+            view:pagebreak()
+        else
+            view:add(p.text, p.kind, p.tag)
+        end
+    end
+end
+
+local markColors = {0xFFF59D, 0xB3E5FC, 0xC8E6C9}
+
+local function toggleMark(tag)
+    documents.marked[tag] = not documents.marked[tag]
+    local color = markColors[(tag - 1) % #markColors + 1]
+    documents.script:setColor(tag, documents.marked[tag] and color or 0xFFFFFF)
+end
+
+local function toggleHidden(tag)
+    documents.hidden[tag] = not documents.hidden[tag]
+    documents.script:setVisibleForTag(tag, documents.hidden[tag] and 0 or 1)
+end
+
+-- A new font scale applies to paragraphs added after it: the script is loaded again.
+local function scaleFont(factor)
+    documents.scale = math.max(0.5, math.min(3, documents.scale * factor))
+    documents.script:setFontScale(documents.scale)
+    loadScript()
+    documents.marked, documents.hidden = {}, {}
+end
+
+local function addButton(page, label, action)
+    local button = qt.PushButton.create(page)
+    documents.buttons[button] = {label = label, action = action}
+    local list = documents.layout[page] or {}
+    documents.layout[page] = list
+    list[#list + 1] = button
+    return button
+end
+
+local function makeScriptPage()
+    local page = qt.QWidget.create(nil, false)
+    page:setTitle("Screenplay")
+    documents.script = FDView.create(page)
+    documents.script:setEdit(0)
+    documents.marked, documents.hidden, documents.scale = {}, {}, 1
+    local text = readFile('screenplay.txt')
+    if text then
+        documents.paragraphs, documents.names = parse(text)
+    else
+        documents.paragraphs = {{kind = 'Action', text = 'screenplay.txt not found'}}
+        documents.names = {}
+    end
+    loadScript()
+    addButton(page, 'Top', function() documents.script:setPosition(0) end)
+    addButton(page, 'Back', function() documents.script:scrollStep(-1) end)
+    addButton(page, 'On', function() documents.script:scrollStep(1) end)
+    for tag, name in ipairs(documents.names) do
+        addButton(page, 'Mark ' .. name, function() toggleMark(tag) end)
+    end
+    if documents.names[2] then
+        addButton(page, 'Hide ' .. documents.names[2], function() toggleHidden(2) end)
+    end
+    addButton(page, 'A+', function() scaleFont(1.25) end)
+    addButton(page, 'A-', function() scaleFont(0.8) end)
+    return page
+end
+
+local function openPdf(path)
+    documents.pdf:open(path)
+    mainWindow:setText("PDF: " .. path)
+end
+
+local function choosePdf()
+    local path = qt.chooseFile(documents.pdfPage, "Open a PDF", folder() or "", "PDF files (*.pdf)")
+    if path then
+        openPdf(path)
+    end
+end
+
+local function makePdfPage()
+    local page = qt.QWidget.create(nil, false)
+    page:setTitle("PDF")
+    documents.pdfPage = page
+    documents.pdf = pdf2.create(page)
+    addButton(page, 'Open...', choosePdf)
+    addButton(page, 'Previous', function() documents.pdf:scroll(-1) end)
+    addButton(page, 'Next', function() documents.pdf:scroll(1) end)
+    addButton(page, 'Mark', function() documents.saved = {documents.pdf:position()} end)
+    addButton(page, 'To mark', function()
+        if documents.saved then
+            documents.pdf['goto'](documents.pdf, table.unpack(documents.saved))
+        end
+    end)
+    local directory = folder()
+    if directory then
+        openPdf(directory .. '/sample.pdf')
+    end
+    return page
+end
+
+function documents.create()
+    documents.layout = {}
+    rootWidget:insertWidget(makeScriptPage())
+    rootWidget:insertWidget(makePdfPage())
+end
+
+-- The pedal drives the page in front: pedal 1 goes back, any other forwards.
+local function pedalStep(pedal)
+    local step = pedal == 1 and -1 or 1
+    if rawequal(rootWidget:currentWidget(), documents.pdfPage) then
+        documents.pdf:scroll(step)
+    else
+        documents.script:scrollStep(step)
+    end
+end
+
+function documents.onFootPress(pedal)
+    pedalStep(pedal)
+    mainWindow:setText("Pedal " .. pedal .. " pressed")
+end
+
+function documents.onFootRelease(pedal)
+    mainWindow:setText("Pedal " .. pedal .. " released")
+end
+
+-- The handlers answer whether the event was theirs.
+function documents.onClick(handle)
+    local button = documents.buttons[handle]
+    if button then
+        button.action()
+    end
+    return button ~= nil
+end
+
+function documents.onPaint(handle)
+    local button = documents.buttons[handle]
+    if not button then
+        return false
+    end
+    local w, h = lcdCanvas:size()
+    lcdCanvas:gradient(0, 0, w, h, 0x404040, 'button', handle:state())
+    lcdCanvas:text(10, h // 2 - 9, button.label, 14, 'white')
+    return true
+end
+
+function documents.onResize(handle, w, h)
+    local list = documents.layout and documents.layout[handle]
+    if not list then
+        return false
+    end
+    for i, button in ipairs(list) do
+        button:setGeometry(bar.gap + (i - 1) * (bar.w + bar.gap), bar.top, bar.w, bar.h)
+    end
+    local view = rawequal(handle, documents.pdfPage) and documents.pdf or documents.script
+    local top = bar.top + bar.h + bar.gap
+    view:setGeometry(0, top, w, math.max(0, h - top))
+    return true
+end
+
+return documents

@@ -1,0 +1,110 @@
+-- The services page: announces this remote on the local network and lists every remote found
+-- there, each with the host and port it resolves to.
+local qt = require 'qt.core'
+local bonjour = require 'bonjour.core'
+
+local page = {}
+
+local serviceType = '_remote._tcp'
+local port = 4242
+local found = {} -- name -> {host = ..., port = ...}; no host while it resolves
+local names = {} -- the names in the order they were found
+local resolving = {} -- full name -> name
+
+-- A name the other remotes can tell apart: with the machine's hardware address when it has one.
+local function ownName()
+    local id = bonjour.machineID()
+    return id == '' and 'Remote' or 'Remote ' .. id
+end
+
+-- The full name that onResolved reports: dots and backslashes inside the name are escaped.
+local function fullName(name, domain)
+    local escaped = name:gsub('\\', '\\\\'):gsub('%.', '\\.')
+    if domain:sub(-1) ~= '.' then
+        domain = domain .. '.'
+    end
+    return escaped .. '.' .. serviceType .. '.' .. domain
+end
+
+function page.onServiceAdded(type, name, domain)
+    if found[name] then
+        return
+    end
+    found[name] = {}
+    names[#names + 1] = name
+    resolving[fullName(name, domain)] = name
+    page.bonjour:resolve(type, name, domain)
+    page.widget:update()
+end
+
+function page.onServiceRemoved(name)
+    found[name] = nil
+    for i, n in ipairs(names) do
+        if n == name then
+            table.remove(names, i)
+            break
+        end
+    end
+    page.widget:update()
+end
+
+function page.onResolved(full, host, servicePort)
+    local name = resolving[full]
+    resolving[full] = nil
+    if name and found[name] then
+        found[name].host, found[name].port = host, servicePort
+        page.widget:update()
+    end
+end
+
+local function paint()
+    local w, h = lcdCanvas:size()
+    lcdCanvas:gradient(0, 0, w, h, 0x202830, 'panel.gradient')
+    lcdCanvas:text(20, 16, 'Remotes on the local network', 20, 'white')
+    lcdCanvas:text(20, 48, string.format('This one announces "%s" (%s, port %d)', page.name,
+        serviceType, port), 13, 'lightgray')
+    local y = 84
+    if #names == 0 then
+        lcdCanvas:text(20, y, 'Looking...', 14, 'lightgray')
+    end
+    for _, name in ipairs(names) do
+        local service = found[name]
+        local own = name == page.name
+        local where = service.host and string.format('%s, port %d', service.host, service.port)
+            or 'resolving...'
+        lcdCanvas:gradient(16, y, w - 32, 40, 0x2060A0, 'button.cell', own and 'down' or '')
+        lcdCanvas:text(28, y + 10, own and name .. ' (this one)' or name, 14, 'white')
+        lcdCanvas:text(w // 2, y + 10, where, 14, 'white')
+        y = y + 46
+    end
+end
+
+-- Makes the page, starts announcing and looking, and returns the page's widget.
+function page.create()
+    page.widget = qt.QWidget.create(nil, false)
+    page.widget:setTitle('Services')
+    page.name = ownName()
+    page.bonjour = bonjour.Bonjour.create()
+    page.bonjour:publish(serviceType, page.name, port)
+    page.bonjour:subscribe(serviceType)
+    return page.widget
+end
+
+-- Answers the page's own events, and says whether the event was one of them. The steady tick of
+-- the Bonjour object is one, and nothing here wants it.
+function page.handle(handle, event, ...)
+    if page.bonjour and rawequal(handle, page.bonjour) then
+        local handler = page[event]
+        if handler then
+            handler(...)
+        end
+        return true
+    end
+    if page.widget and rawequal(handle, page.widget) and event == 'onPaint' then
+        paint()
+        return true
+    end
+    return false
+end
+
+return page

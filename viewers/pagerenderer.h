@@ -1,0 +1,47 @@
+#ifndef PAGERENDERER_H
+#define PAGERENDERER_H
+
+#include <QImage>
+#include <QObject>
+#include <QSizeF>
+#include <QVector>
+
+#include <memory>
+
+namespace Poppler
+{
+class Document;
+}
+
+// Lives in a worker thread: loads a PDF document and renders its pages on request, so that the
+// window never waits for the PDF library, which is used from this thread only. Every request
+// and answer carries the generation of the document it belongs to; the viewer counts a new
+// generation with each file it opens and drops answers about older ones.
+class PageRenderer : public QObject
+{
+    Q_OBJECT
+
+public:
+    PageRenderer();
+    ~PageRenderer() override;
+
+    void open(int generation, const QString &path);
+    // Renders at the resolution asked for, or lower for a page that would take more memory
+    // than one page may.
+    void render(int generation, int page, double dpi);
+
+    // Sizes of pages come from the file; beyond the format's own limit they are bounded to it.
+    static constexpr double largestSide = 14400;
+    static constexpr double mostPixels = 16 * 1024 * 1024;
+
+signals:
+    void opened(int generation, const QVector<QSizeF> &pageSizes);
+    void failed(int generation, const QString &reason);
+    void rendered(int generation, int page, double dpi, const QImage &image);
+
+private:
+    std::unique_ptr<Poppler::Document> m_document;
+    int m_generation = 0;
+};
+
+#endif
