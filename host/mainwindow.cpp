@@ -4,6 +4,8 @@
 #include "devices/footpedalcontroller.h"
 #include "devices/serialport.h"
 #include "luax/luax.h"
+#include "media/audiorecorder.h"
+#include "media/mediaplayer.h"
 #include "luax/objecttracker.h"
 #include "luax/qtcoremodule.h"
 #include "modulelocator.h"
@@ -28,7 +30,9 @@ static const luaL_Reg nativeModules[] = {
     {"pdf2.core", luaopen_pdf2_core},
     {"fdview.core", luaopen_fdview_core},
     {"bonjour.core", luaopen_bonjour_core},
+    {"player.core", luaopen_player_core},
     {"serial.core", luaopen_serial_core},
+    {"recorder.core", luaopen_recorder_core},
     {nullptr, nullptr},
 };
 
