@@ -1,9 +1,14 @@
 -- The demo application: a panel of buttons in every style and state with icons, the logo and a
 -- time-code display; a second page to drag out into a window of its own; a screenplay page and a
--- PDF page (remote/documents.lua), driven by buttons and the foot pedal; the status text shows
--- what was touched last, and every event is logged.
+-- PDF page (remote/documents.lua), driven by buttons and the foot pedal; pedal lamps and a serial
+-- console (remote/devicespage.lua); the services found on the network
+-- (remote/servicespage.lua); recording and playback (remote/mediapage.lua). The status text
+-- shows what was touched last, and every event is logged.
 local qt = require 'qt.core'
 local documents = require 'remote.documents'
+local devices = require 'remote.devicespage'
+local services = require 'remote.servicespage'
+local mediapage = require 'remote.mediapage'
 
 local demo = {}
 
@@ -27,6 +32,12 @@ local function describe(handle)
 end
 
 function MsgHandler(handle, event, ...)
+    if services.handle(handle, event, ...) then
+        return 0
+    end
+    if mediapage.owns(handle) then
+        return mediapage.event(handle, event, ...)
+    end
     if event ~= 'onPaint' and event ~= 'onTouchMove' then
         local args = {...}
         for i = 1, #args do
@@ -164,6 +175,9 @@ function demo.onStartup()
     demo.second:setTitle("Drag me out")
     rootWidget:insertWidget(demo.second)
     documents.create()
+    devices.create()
+    rootWidget:insertWidget(services.create())
+    rootWidget:insertWidget(mediapage.create())
     rootWidget:setCurrentWidget(demo.page)
     startClock()
     mainWindow:startFootPedal()
@@ -172,7 +186,7 @@ function demo.onStartup()
 end
 
 function demo.onClick(handle)
-    if documents.onClick(handle) then
+    if documents.onClick(handle) or devices.onClick(handle) then
         return
     end
     local key = demo.keys[handle]
@@ -182,7 +196,7 @@ function demo.onClick(handle)
 end
 
 function demo.onPaint(handle)
-    if documents.onPaint(handle) then
+    if documents.onPaint(handle) or devices.onPaint(handle) then
         return
     end
     if demo.keys[handle] then
@@ -235,10 +249,20 @@ end
 
 function demo.onFootPress(_, pedal)
     documents.onFootPress(pedal)
+    devices.onFootPress(pedal)
 end
 
 function demo.onFootRelease(_, pedal)
     documents.onFootRelease(pedal)
+    devices.onFootRelease(pedal)
+end
+
+function demo.onReadyRead(handle)
+    devices.onReadyRead(handle)
+end
+
+function demo.onError(handle)
+    devices.onError(handle)
 end
 
 function demo.onShutdown()
