@@ -247,6 +247,7 @@ bool ObjectTracker::forward(QObject *watched, QEvent *event)
     }
     case QEvent::Close: {
         // A consumed close is a veto: the event is ignored so the window stays open.
+        const Settling settling(watched);
         const bool consumed = LuaMsgHandler(this, watched, "onClose", nullptr);
         if (consumed)
             event->ignore();

@@ -25,8 +25,8 @@ public:
 
     lua_State *state() const { return L; }
     QPainter *painter() const { return m_painter; }
-    // True while the widget, or a widget inside it, has its paint, move or resize in Lua: the
-    // toolkit goes on with that widget after the event, so its place in the widget tree must
+    // True while the widget, or a widget inside it, has its paint, move, resize or close in Lua:
+    // the toolkit goes on with that widget after the event, so its place in the widget tree must
     // not change before then.
     static bool settling(const QWidget *widget);
     void track(QObject *object);
