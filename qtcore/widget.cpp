@@ -339,6 +339,32 @@ void changeTree(QWidget *widget, const std::function<void()> &change)
         change();
 }
 
+namespace
+{
+// Reaches QWidget::destroy, which is protected.
+class NativeWindowOwner : public QWidget
+{
+public:
+    using QWidget::destroy;
+};
+} // namespace
+
+// A widget made a window keeps its window object even while hidden; made a child, that object
+// becomes a child of the new window's and dies with it when the new window is reparented in
+// turn, leaving the widget with a dangling one.
+void prepareChild(QWidget *widget)
+{
+    if (widget->windowHandle())
+        static_cast<NativeWindowOwner *>(widget)->destroy();
+}
+
+static void reparent(QWidget *widget, QWidget *parent)
+{
+    if (parent)
+        prepareChild(widget);
+    widget->setParent(parent);
+}
+
 static int lqwidget_setParent(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
@@ -347,7 +373,7 @@ static int lqwidget_setParent(lua_State *L)
     const QPointer<QWidget> parent(newParent);
     changeTree(widget, [widget, parent, toplevel = !newParent] {
         if ((parent || toplevel) && !formsloop(widget, parent))
-            widget->setParent(parent);
+            reparent(widget, parent);
     });
     return 0;
 }

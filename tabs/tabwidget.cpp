@@ -206,8 +206,10 @@ static int ltabwidget_insertWidget(lua_State *L)
     checkparent(L, 2, page, tabs);
     const QPointer<TabWidget> guard(tabs);
     changeTree(page, [guard, page, geometry] {
-        if (guard)
-            guard->insertWidget(page, geometry);
+        if (!guard)
+            return;
+        prepareChild(page);
+        guard->insertWidget(page, geometry);
     });
     return 0;
 }
