@@ -30,6 +30,9 @@ int main(int argc, char **argv)
 {
     qInstallMessageHandler(logMessageHandler);
     QApplication app(argc, argv);
+    // The program ends with its main window alone (which tells Lua first), not when the last
+    // visible window closes while the main window is hidden.
+    QApplication::setQuitOnLastWindowClosed(false);
     enableMessageBoxes();
     SingleInstance instance(applicationId);
     switch (instance.claim(instanceMessage, 5000)) {

@@ -4,10 +4,10 @@
 #include "devices/footpedalcontroller.h"
 #include "devices/serialport.h"
 #include "luax/luax.h"
-#include "media/audiorecorder.h"
-#include "media/mediaplayer.h"
 #include "luax/objecttracker.h"
 #include "luax/qtcoremodule.h"
+#include "media/audiorecorder.h"
+#include "media/mediaplayer.h"
 #include "modulelocator.h"
 #include "qtcore/widget.h"
 #include "switches.h"
@@ -82,10 +82,13 @@ static int lmainwindow_startFootPedal(lua_State *)
 }
 
 // The window owns the interpreter: destroying it closes it, as the close button does, once
-// the event loop runs again.
-static int lmainwindow_destroy(lua_State *)
+// the event loop runs again. Unlike the class's other functions it examines argument 1, as
+// QObject's destroy does.
+static int lmainwindow_destroy(lua_State *L)
 {
-    QMetaObject::invokeMethod(MainWindow::instance(), "close", Qt::QueuedConnection);
+    auto *window =
+        static_cast<MainWindow *>(static_cast<QObject *>(luaX_checkclass(L, 1, "MainWindow")));
+    QMetaObject::invokeMethod(window, "close", Qt::QueuedConnection);
     return 0;
 }
 
