@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QStyle>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstring>
@@ -339,30 +340,20 @@ void changeTree(QWidget *widget, const std::function<void()> &change)
         change();
 }
 
-namespace
-{
-// Reaches QWidget::destroy, which is protected.
-class NativeWindowOwner : public QWidget
-{
-public:
-    using QWidget::destroy;
-};
-} // namespace
-
 // A widget made a window keeps its window object even while hidden; made a child, that object
-// becomes a child of the new window's and dies with it when the new window is reparented in
-// turn, leaving the widget with a dangling one.
-void prepareChild(QWidget *widget)
+// becomes a child of the new window's one and dies with it when the new window is reparented in
+// turn, leaving the widget with a dangling one. The widget takes it back.
+void keepWindowHandle(QWidget *widget)
 {
-    if (widget->windowHandle())
-        static_cast<NativeWindowOwner *>(widget)->destroy();
+    if (QWindow *handle = widget->windowHandle())
+        handle->setParent(nullptr);
 }
 
 static void reparent(QWidget *widget, QWidget *parent)
 {
-    if (parent)
-        prepareChild(widget);
     widget->setParent(parent);
+    if (parent)
+        keepWindowHandle(widget);
 }
 
 static int lqwidget_setParent(lua_State *L)

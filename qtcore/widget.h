@@ -30,8 +30,8 @@ QWidget *checkwidget(lua_State *L, int index);
 // Raises an argument error (for the argument at index) when parent is the widget itself or
 // one of its descendants, across window boundaries.
 void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *parent);
-// Lets a widget that is about to become a child drop the window object it kept as a window.
-void prepareChild(QWidget *widget);
+// For a widget that has just become a child: the window object it kept as a window stays its own.
+void keepWindowHandle(QWidget *widget);
 // Runs a change of the widget's place in the tree now or, while the widget is settling (see
 // ObjectTracker::settling), once the event loop is back; the widget's death cancels it.
 void changeTree(QWidget *widget, const std::function<void()> &change);

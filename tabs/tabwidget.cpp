@@ -208,8 +208,8 @@ static int ltabwidget_insertWidget(lua_State *L)
     changeTree(page, [guard, page, geometry] {
         if (!guard)
             return;
-        prepareChild(page);
         guard->insertWidget(page, geometry);
+        keepWindowHandle(page);
     });
     return 0;
 }

@@ -37,6 +37,12 @@ private:
 
     static QString fuzzDirectory() { return QStringLiteral(REMOTE_FUZZ_DIR); }
 
+#ifdef REMOTE_SANITIZE
+    static constexpr bool sanitized = true;
+#else
+    static constexpr bool sanitized = false;
+#endif
+
     static QByteArray readFile(const QString &path)
     {
         QFile file(path);
@@ -179,8 +185,9 @@ private slots:
         QMap<QString, QString> environment;
         environment.insert("REMOTE_FUZZ_SEED", QString::number(seed));
         environment.insert("REMOTE_FUZZ_CALLS", QString::number(calls));
-        // Generous: a run takes well under a second per thousand calls, more under sanitizers.
-        const int timeoutMs = 20000 + calls * 10;
+        // Generous: a run takes well under a second per thousand calls; the sanitizers make
+        // each call (a recorder's thread and audio devices above all) many times slower.
+        const int timeoutMs = 20000 + calls * (sanitized ? 60 : 10);
         QElapsedTimer clock;
         clock.start();
         const Outcome outcome = run(fuzzer, environment, timeoutMs);
@@ -217,9 +224,10 @@ private slots:
         const QString problems = verdict(outcome, "case done");
         if (!problems.isEmpty()) {
             showTail(outcome.output, 20);
-            QFAIL(qPrintable(QString("%1: %2; its first line says what it did before the fix: %3")
-                                 .arg(QFileInfo(path).fileName(), problems,
-                                      QString::fromUtf8(application.left(application.indexOf('\n'))))));
+            QFAIL(qPrintable(
+                QString("%1: %2; its first line says what it did before the fix: %3")
+                    .arg(QFileInfo(path).fileName(), problems,
+                         QString::fromUtf8(application.left(application.indexOf('\n'))))));
         }
     }
 };
