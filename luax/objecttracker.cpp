@@ -69,6 +69,12 @@ void ObjectTracker::track(QObject *object)
 
 // Widgets whose paint, move or resize is in Lua, across interpreters.
 static QVector<QPointer<QWidget>> settlingWidgets;
+static int paints = 0;
+
+bool ObjectTracker::painting()
+{
+    return paints > 0;
+}
 
 namespace
 {
@@ -99,8 +105,10 @@ void ObjectTracker::paint(QWidget *widget)
         return;
     const QPointer<ObjectTracker> self(this);
     const Settling settling(widget);
+    ++paints;
     m_painter->begin(widget);
     LuaMsgHandler(this, widget, "onPaint", nullptr);
+    --paints;
     if (self && m_painter->isActive())
         m_painter->end();
 }

@@ -29,6 +29,9 @@ public:
     // the toolkit goes on with that widget after the event, so its place in the widget tree must
     // not change before then.
     static bool settling(const QWidget *widget);
+    // True while any widget is being painted through Lua. The toolkit's paint of a window must
+    // not be interrupted by a nested event loop: the widgets it paints may change in it.
+    static bool painting();
     void track(QObject *object);
     void paint(QWidget *widget);
     // For the destructors of tracked classes: the handle dies while the whole object still

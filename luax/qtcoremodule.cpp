@@ -44,6 +44,10 @@ static int lqtcore_chooseFile(lua_State *L)
     luaL_optstring(L, 2, nullptr);
     luaL_optstring(L, 3, nullptr);
     luaL_optstring(L, 4, nullptr);
+    if (refuseModal("chooseFile")) {
+        lua_pushnil(L);
+        return 1;
+    }
     const QString path =
         choosefile(parent, opttext(L, 2, "Choose a file"), opttext(L, 3, ""), opttext(L, 4, ""));
     if (path.isEmpty())

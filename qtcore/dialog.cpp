@@ -20,7 +20,7 @@ Dialog::~Dialog()
 
 int Dialog::run()
 {
-    if (m_loop)
+    if (m_loop || refuseModal("exec"))
         return 0;
     const QPointer<Dialog> self(this);
     setResult(0);

@@ -209,6 +209,8 @@ static int lqwidget_msgBox(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
     const QString text = luaX_checkqstring(L, 2);
+    if (refuseModal("msgBox"))
+        return 0;
     const int top = lua_gettop(L);
     printf("lwidget_msgBox start - top:%d\n", top);
     QPointer<QMessageBox> box =
@@ -290,6 +292,8 @@ static int lqwidget_dragDrop(lua_State *L)
     const char *format = luaL_optlstring(L, 2, "application/vnd.lua.dragdrop", &formatLength);
     size_t length;
     const char *data = luaL_optlstring(L, 3, "dragdrop", &length);
+    if (refuseModal("dragDrop"))
+        return 0;
     QPointer<QDrag> drag = new QDrag(widget);
     auto *mime = new QMimeData;
     mime->setData(QString::fromUtf8(format, static_cast<int>(formatLength)),
@@ -330,6 +334,14 @@ void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *
 {
     if (formsloop(widget, parent))
         luaL_argerror(L, index, "widget would become its own ancestor");
+}
+
+bool refuseModal(const char *what)
+{
+    if (!ObjectTracker::painting())
+        return false;
+    qWarning("%s: no modal loop inside onPaint", what);
+    return true;
 }
 
 void changeTree(QWidget *widget, const std::function<void()> &change)

@@ -30,6 +30,9 @@ QWidget *checkwidget(lua_State *L, int index);
 // Raises an argument error (for the argument at index) when parent is the widget itself or
 // one of its descendants, across window boundaries.
 void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *parent);
+// True, after a warning, when a modal loop (named by what) must not run because a paint is in
+// progress; the caller then answers as if the user had cancelled at once.
+bool refuseModal(const char *what);
 // For a widget that has just become a child: the window object it kept as a window stays its own.
 void keepWindowHandle(QWidget *widget);
 // Runs a change of the widget's place in the tree now or, while the widget is settling (see

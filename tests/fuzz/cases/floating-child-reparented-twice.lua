@@ -21,13 +21,13 @@ function step:onTimeout()
     ticks = ticks + 1
     if ticks == 1 then
         edit = qt.QLineEdit.create(nil)
-        edit:setFloating()
+        pcall(edit.setFloating, edit)
         text = qt.QPlainTextEdit.create(nil)
     elseif ticks == 2 then
-        edit:setParent(text)
+        pcall(edit.setParent, edit, text)
         outer = qt.QLineEdit.create(nil)
     elseif ticks == 3 then
-        text:setParent(outer)
+        pcall(text.setParent, text, outer)
     elseif ticks == 4 then
         for i = 1, 20000 do
             filler[i] = string.format('%060d', i)

@@ -14,7 +14,7 @@ function MsgHandler(h, event)
         step:start()
     elseif event == 'onPaint' and rawequal(h, page) and not painted then
         painted = true
-        page:destroy()
+        pcall(page.destroy, page)
     end
     return 0
 end
@@ -24,7 +24,7 @@ function step:onTimeout()
     if ticks == 3 then
         -- a window of its own, painted last once everything else has settled
         page = qt.QWidget.create(nil, true)
-    elseif painted and ticks > 6 then
+    elseif ticks > 6 and (painted or ticks > 50) then
         step:stop()
         for i = 1, 20000 do
             filler[i] = string.format('%024d', i)

@@ -25,7 +25,7 @@ function step:onTimeout()
         w:setGeometry(10 * ticks, 10 * ticks, 200, 100)
         w:show()
         windows[w] = 'maximized'
-        w:setMaximized()
+        pcall(w.setMaximized, w)
     elseif ticks > 10 then
         step:stop()
         print('case done')
