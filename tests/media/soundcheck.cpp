@@ -33,6 +33,16 @@ int Sound::peak() const
     return peak;
 }
 
+double Sound::amplitude() const
+{
+    if (samples.isEmpty())
+        return 0;
+    double power = 0;
+    for (const short sample : samples)
+        power += double(sample) * sample;
+    return std::sqrt(2 * power / samples.size());
+}
+
 // Rising crossings of the first channel, each one from below -peak/4 to above +peak/4 so that
 // coding noise around zero does not count twice, timed from the first to the last: silence
 // around the tone (an encoder's delay, a capture that starts early) does not count either.

@@ -19,6 +19,9 @@ struct Sound {
 
     double seconds() const;
     int peak() const;
+    // The amplitude of a steady tone, from its mean power: unlike the peak, a coding transient at
+    // the start or end of a recording does not move it.
+    double amplitude() const;
     // Of a steady tone, from the rising zero crossings of the first channel.
     double frequency() const;
 };

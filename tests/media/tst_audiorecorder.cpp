@@ -246,7 +246,8 @@ private slots:
                  qPrintable(QString::number(sound.seconds())));
         QVERIFY2(qAbs(sound.frequency() - 1000) < 15,
                  qPrintable(QString::number(sound.frequency())));
-        QVERIFY2(qAbs(sound.peak() - 12288) < 1200, qPrintable(QString::number(sound.peak())));
+        QVERIFY2(qAbs(sound.amplitude() - 12288) < 1200,
+                 qPrintable(QString::number(sound.amplitude())));
     }
 
     void statesFromLua()
