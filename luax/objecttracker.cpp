@@ -20,6 +20,8 @@ ObjectTracker::ObjectTracker(lua_State *L) : L(L), m_painter(new QPainter) {}
 // borrowed handles die with it: nobody would tell those handles of their objects' end.
 ObjectTracker::~ObjectTracker()
 {
+    for (Delivery *d = m_innermost; d; d = d->m_outer)
+        d->m_tracker = nullptr;
     for (QObject *object : qAsConst(m_tracked)) {
         disconnect(object, &QObject::destroyed, this, &ObjectTracker::deleted);
         object->setProperty("lua", QVariant());
@@ -115,21 +117,15 @@ void ObjectTracker::paint(QWidget *widget)
 
 bool ObjectTracker::delivering(const QObject *object) const
 {
-    for (const QPointer<QObject> &target : m_deliveries)
-        for (const QObject *o = target; o; o = o->parent())
+    for (const Delivery *d = m_innermost; d; d = d->m_outer)
+        for (const QObject *o = d->m_object; o; o = o->parent())
             if (o == object)
                 return true;
     return false;
 }
 
-void ObjectTracker::beginDelivery(QObject *object)
+void ObjectTracker::resumeDeletes()
 {
-    m_deliveries.append(object);
-}
-
-void ObjectTracker::endDelivery()
-{
-    m_deliveries.removeLast();
     for (int i = 0; i < m_postponed.size();) {
         QObject *object = m_postponed.at(i);
         if (object && delivering(object)) {
@@ -142,20 +138,29 @@ void ObjectTracker::endDelivery()
     }
 }
 
-Delivery::Delivery(ObjectTracker *tracker, QObject *object) : m_tracker(object ? tracker : nullptr)
+Delivery::Delivery(ObjectTracker *tracker, QObject *object)
+    : m_tracker(object ? tracker : nullptr), m_object(object)
 {
-    if (m_tracker)
-        m_tracker->beginDelivery(object);
+    if (!m_tracker)
+        return;
+    m_outer = m_tracker->m_innermost;
+    m_tracker->m_innermost = this;
 }
 
 Delivery::~Delivery()
 {
-    if (m_tracker)
-        m_tracker->endDelivery();
+    if (!m_tracker)
+        return;
+    m_tracker->m_innermost = m_outer;
+    if (!m_tracker->m_postponed.isEmpty())
+        m_tracker->resumeDeletes();
 }
 
 void ObjectTracker::deleted(QObject *o)
 {
+    for (Delivery *d = m_innermost; d; d = d->m_outer)
+        if (d->m_object == o)
+            d->m_object = nullptr;
     printf("ObjectTracker::deleted %p\n", static_cast<void *>(o));
     o->setProperty("lua", QVariant());
     disconnect(o, &QObject::destroyed, this, &ObjectTracker::deleted);
@@ -314,13 +319,12 @@ bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
     default:
         return false;
     }
-    // Guarded only here: other events reach the filter from objects in their destructors.
-    const QPointer<QObject> alive(watched);
     lua_State *const state = L;
+    const Delivery delivery(this, watched);
     const bool consumed = forward(watched, event);
     if (event->type() != QEvent::Resize)
         luaX_clearstack(state);
-    return consumed || !alive;
+    return consumed || !delivery.alive();
 }
 
 // The handle is dead before __deleted runs: the handler can no longer reach the object.

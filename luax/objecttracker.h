@@ -9,6 +9,7 @@
 #include <QVector>
 #include <QWidget>
 
+class Delivery;
 class QPainter;
 
 // One per interpreter: learns of the death of every object that has a Lua handle, forwards the
@@ -38,29 +39,31 @@ public:
     // exists, before its children go, so no Lua code ever reaches a half-destroyed object.
     static void release(QObject *object);
 
-    // While an object's event is in Lua, destroying it (or one of its ancestors) waits until
-    // the delivery has returned: the toolkit still uses the object after the event.
-    void beginDelivery(QObject *object);
-    void endDelivery();
-
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void deleted(QObject *o);
 
 private:
+    friend class Delivery;
+
     explicit ObjectTracker(lua_State *L);
     bool forward(QObject *watched, QEvent *event);
     bool delivering(const QObject *object) const;
+    void resumeDeletes();
 
     lua_State *L;
     QPainter *m_painter;
     QSet<QObject *> m_tracked;
-    QVector<QPointer<QObject>> m_deliveries;
+    // The deliveries under way, innermost first, linked through the stack.
+    Delivery *m_innermost = nullptr;
     QVector<QPointer<QObject>> m_postponed;
 };
 
-// Marks an object's event as being in Lua for the scope; the tracker may die meanwhile.
+// Marks an object's event as being in Lua for the scope. While it is, destroying the object (or
+// one of its ancestors) waits until the delivery has returned: the toolkit still uses the object
+// after the event. The tracker clears the object (or itself) from the delivery when it dies, so
+// no guarded pointer is needed on this hot path.
 class Delivery
 {
 public:
@@ -69,8 +72,15 @@ public:
     Delivery(const Delivery &) = delete;
     Delivery &operator=(const Delivery &) = delete;
 
+    // False once the object, or the tracker, died during the delivery.
+    bool alive() const { return m_object && m_tracker; }
+
 private:
-    QPointer<ObjectTracker> m_tracker;
+    friend class ObjectTracker;
+
+    ObjectTracker *m_tracker;
+    QObject *m_object;
+    Delivery *m_outer = nullptr;
 };
 
 // A toolkit class whose Lua handle dies as its destruction begins (see release).
