@@ -5,6 +5,7 @@
 #include "qtcore/font.h"
 
 #include <QDrag>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
@@ -330,10 +331,14 @@ static bool formsloop(const QWidget *widget, const QWidget *parent)
     return false;
 }
 
+// The main window owns the interpreter: inside another widget it would die with it while Lua
+// still runs.
 void checkparent(lua_State *L, int index, const QWidget *widget, const QWidget *parent)
 {
     if (formsloop(widget, parent))
         luaL_argerror(L, index, "widget would become its own ancestor");
+    if (parent && qobject_cast<const QMainWindow *>(widget))
+        luaL_argerror(L, index, "the main window stays a window");
 }
 
 bool refuseModal(const char *what)
