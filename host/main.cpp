@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QSplashScreen>
 
+#include <cstdio>
+
 static const char *const applicationId = "com.vantor.orna32";
 static const char *const instanceMessage = "VantorOrna32";
 
@@ -28,6 +30,10 @@ static void closeWindows(MainWindow *window)
 
 int main(int argc, char **argv)
 {
+    if (wantsHelp(argc, argv)) {
+        fputs(switchesHelp, stdout);
+        return 0;
+    }
     qInstallMessageHandler(logMessageHandler);
     QApplication app(argc, argv);
     // The program ends with its main window alone (which tells Lua first), not when the last

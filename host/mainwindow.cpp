@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "applicationwatcher.h"
 #include "devices/bonjour.h"
 #include "devices/footpedalcontroller.h"
 #include "devices/serialport.h"
@@ -15,10 +16,16 @@
 #include "viewers/fdview.h"
 #include "viewers/pdfview.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDebug>
+#include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QSplashScreen>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -106,21 +113,22 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     mainWindow = this;
     setupForm();
-    m_central = new TabWidget(this);
-    setCentralWidget(m_central);
     setStatusBar(new QStatusBar(this));
     // Before the bootstrap: the application's top-level code may already start the pedal.
     m_footPedal = new FootPedalController(this);
     connect(m_footPedal, &FootPedalController::pressed, this, &MainWindow::onFootpedalPressed);
     connect(m_footPedal, &FootPedalController::released, this, &MainWindow::onFootpedalReleased);
-    bootstrap();
     m_stackTimer = new QTimer(this);
     m_stackTimer->setTimerType(Qt::PreciseTimer);
     m_stackTimer->setInterval(100);
     m_stackTimer->setSingleShot(true);
     connect(m_stackTimer, &QTimer::timeout, this, &MainWindow::onTimer);
-    m_stackTimer->start();
-    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onStartup", nullptr);
+    if (developmentMode()) {
+        luaX_setfatalhandler(&MainWindow::fatal);
+        m_watcher = new ApplicationWatcher(this);
+        connect(m_watcher, &ApplicationWatcher::changed, this, &MainWindow::restartApplication);
+    }
+    startApplication();
 }
 
 // The pedal stops first, so no press reaches a closing interpreter. Closing the interpreter
@@ -128,10 +136,24 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 MainWindow::~MainWindow()
 {
     m_footPedal->quit();
-    lua_close(L);
+    if (L)
+        lua_close(L);
     L = nullptr;
+    if (m_watcher)
+        luaX_setfatalhandler(nullptr);
     if (mainWindow == this)
         mainWindow = nullptr;
+}
+
+void MainWindow::startApplication()
+{
+    m_central = new TabWidget(this);
+    setCentralWidget(m_central);
+    bootstrap();
+    m_stackTimer->start();
+    if (m_watcher)
+        watchApplication();
+    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onStartup", nullptr);
 }
 
 MainWindow *MainWindow::instance()
@@ -216,13 +238,15 @@ void MainWindow::onTimer()
 void MainWindow::onFootpedalPressed(int pedal)
 {
     qDebug() << "onFootpedalPressed()" << pedal;
-    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onFootPress", "%d", pedal);
+    if (L)
+        LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onFootPress", "%d", pedal);
 }
 
 void MainWindow::onFootpedalReleased(int pedal)
 {
     qDebug() << "onFootpedalReleased()" << pedal;
-    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onFootRelease", "%d", pedal);
+    if (L)
+        LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onFootRelease", "%d", pedal);
 }
 
 // A deletion scheduled through the base class's destroy closes the window too.
@@ -240,6 +264,106 @@ void MainWindow::closeEvent(QCloseEvent *)
     if (m_closed)
         return;
     m_closed = true;
-    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
+    if (L)
+        LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
     QCoreApplication::quit();
+}
+
+// The folders whose Lua files make up the application: where the host looks for it, and where
+// the modules it has loaded came from.
+void MainWindow::watchApplication()
+{
+    const QString program = QCoreApplication::applicationDirPath();
+    const QString root = QDir::cleanPath(program + "/../..");
+    QStringList directories{program, root};
+    for (const QString &top : {root + "/remote", root + "/modules"}) {
+        directories << top;
+        QDirIterator it(top, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            directories << it.next();
+    }
+    static const char *const loadedFolders = R"(
+        local folders = {}
+        for name in pairs(package.loaded) do
+            local path = type(name) == 'string' and package.searchpath(name, package.path)
+            folders[#folders + 1] = path and path:match('^(.*)/')
+        end
+        return table.concat(folders, '\n'))";
+    const int top = lua_gettop(L);
+    if (luaL_dostring(L, loadedFolders) == LUA_OK)
+        directories << QString::fromLocal8Bit(lua_tostring(L, -1)).split('\n');
+    lua_settop(L, top);
+    m_watcher->watch(directories);
+}
+
+// Nothing may run inside the interpreter, nor in a loop nested in the main one (a dialog, a
+// drag), whose objects the restart would delete under it.
+bool MainWindow::canRestart() const
+{
+    lua_Debug running;
+    return QThread::currentThread()->loopLevel() <= 1 && !(L && lua_getstack(L, 0, &running));
+}
+
+// The interpreter goes, and with it everything the application made: the pages of the central
+// tab widget, floating tab windows and other windows.
+void MainWindow::closeApplication()
+{
+    m_stackTimer->stop();
+    if (L)
+        lua_close(L);
+    L = nullptr;
+    for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        if (child != statusBar() && child != centralWidget())
+            delete child;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget != this && !widget->parent() && !qobject_cast<QSplashScreen *>(widget))
+            delete widget;
+    statusBar()->clearMessage();
+}
+
+void MainWindow::restartApplication()
+{
+    if (m_closed)
+        return;
+    if (!canRestart()) {
+        QTimer::singleShot(100, this, &MainWindow::restartApplication);
+        return;
+    }
+    qDebug() << "Restarting the application";
+    if (L && m_failure.isEmpty())
+        LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
+    m_failure.clear();
+    closeApplication();
+    startApplication();
+}
+
+// An error that would end the program stops the application and shows itself in the window,
+// until a save starts the application again.
+void MainWindow::fatal(lua_State *, const char *message)
+{
+    MainWindow *window = mainWindow;
+    if (!window || !window->m_failure.isEmpty())
+        return;
+    window->m_failure = QString::fromLocal8Bit(message ? message : "(no error message)");
+    QTimer::singleShot(0, window, &MainWindow::stopOnFailure);
+}
+
+void MainWindow::stopOnFailure()
+{
+    if (m_failure.isEmpty() || !L)
+        return;
+    if (!canRestart()) {
+        QTimer::singleShot(100, this, &MainWindow::stopOnFailure);
+        return;
+    }
+    closeApplication();
+    auto *report = new QPlainTextEdit(this);
+    report->setObjectName("failure");
+    report->setReadOnly(true);
+    report->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    report->setPlainText("The application stopped with an error. Save one of its files to start "
+                         "it again.\n\n" +
+                         m_failure);
+    setCentralWidget(report);
+    statusBar()->showMessage("Stopped: " + m_failure.section('\n', 0, 0));
 }

@@ -8,6 +8,7 @@
 
 #include "tabs/widgetanimator.h"
 
+class ApplicationWatcher;
 class FootPedalController;
 class QTimer;
 class TabWidget;
@@ -30,6 +31,8 @@ public:
     WidgetAnimator &animator() { return m_animator; }
     FootPedalController *footPedal() const { return m_footPedal; }
     QList<TabWidget *> tabWidgets() const;
+    // In development mode: the error that stopped the application, empty while it runs.
+    QString failure() const { return m_failure; }
 
 public slots:
     void onClose(TabWidget *w);
@@ -39,6 +42,8 @@ private slots:
     void onTimer();
     void onFootpedalPressed(int pedal);
     void onFootpedalReleased(int pedal);
+    void restartApplication();
+    void stopOnFailure();
 
 protected:
     bool event(QEvent *event) override;
@@ -46,7 +51,12 @@ protected:
 
 private:
     void setupForm();
+    void startApplication();
     void bootstrap();
+    void watchApplication();
+    void closeApplication();
+    bool canRestart() const;
+    static void fatal(lua_State *L, const char *message);
 
     lua_State *L = nullptr;
     // The central tab widget; Lua may destroy it.
@@ -55,6 +65,8 @@ private:
     bool m_closed = false;
     WidgetAnimator m_animator;
     FootPedalController *m_footPedal = nullptr;
+    ApplicationWatcher *m_watcher = nullptr;
+    QString m_failure;
 };
 
 #endif

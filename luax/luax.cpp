@@ -361,6 +361,13 @@ int luaX_pushargsf(lua_State *L, const char *format, ...)
     return pushed;
 }
 
+static luaX_FatalHandler fatalHandler = nullptr;
+
+void luaX_setfatalhandler(luaX_FatalHandler handler)
+{
+    fatalHandler = handler;
+}
+
 int luaX_vpcallat(lua_State *L, int handler, int nargs, int nresults, const char *format,
                   va_list args)
 {
@@ -369,10 +376,15 @@ int luaX_vpcallat(lua_State *L, int handler, int nargs, int nresults, const char
     const int status = lua_pcall(L, nargs + pushed, nresults + extra, handler);
     if (status == LUA_OK)
         return 0;
-    if (!format || strchr(format, '!')) {
+    if (format && !strchr(format, '!'))
+        return status;
+    if (!fatalHandler) {
         luaX_report(L, "Call failed");
         exit(1);
     }
+    lua_pushvalue(L, -1);
+    luaX_report(L, "Call failed");
+    fatalHandler(L, lua_tostring(L, -1));
     return status;
 }
 

@@ -58,6 +58,10 @@ int luaX_callmethodat(lua_State *L, int index, const char *method, const char *f
 int luaX_dostring(lua_State *L, const char *chunk, const char *format, ...);
 int luaX_traceback(lua_State *L);
 void luaX_report(lua_State *L, const char *label);
+// Replaces the end of the process after a failed fatal call: the handler gets the error
+// message, and the error stays on the stack for the caller as after any other failed call.
+using luaX_FatalHandler = void (*)(lua_State *L, const char *message);
+void luaX_setfatalhandler(luaX_FatalHandler handler);
 void luaX_clearstack(lua_State *L);
 
 QRect luaX_torect(lua_State *L, int index);

@@ -1,5 +1,7 @@
 #include "widget.h"
 
+#include "fontkeeper.h"
+
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
 #include "qtcore/font.h"
@@ -232,7 +234,7 @@ static int lqwidget_hasTouchFocus(lua_State *L)
 static int lqwidget_setFont(lua_State *L)
 {
     QWidget *widget = checkwidget(L, 1);
-    widget->setFont(*checkfont(L, 2));
+    FontKeeper::setFont(widget, *checkfont(L, 2));
     return 0;
 }
 

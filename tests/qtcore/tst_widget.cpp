@@ -118,6 +118,25 @@ private slots:
         delete w;
     }
 
+    // A font given to a child before its window becomes a page (and so re-styled by the
+    // application's style sheet) is still the child's font afterwards.
+    void fontSurvivesBecomingAPage()
+    {
+        qApp->setStyleSheet("QTabWidget { background: #1e1e1e; }");
+        LuaFixture f;
+        LUA_RUN(f, "tabs = qt.TabWidget.create(nil, false) page = qt.QWidget.create(nil, false) "
+                   "e = qt.QLineEdit.create(page) font = qt.QFont.create() "
+                   "font:setFont('DejaVu Serif', 28, 'bold') e:setFont(font) "
+                   "tabs:insertWidget(page) tabs:show()");
+        QCoreApplication::processEvents();
+        const QFont font = f.widget("e")->font();
+        qApp->setStyleSheet(QString());
+        QCOMPARE(font.family(), QString("DejaVu Serif"));
+        QCOMPARE(font.pixelSize(), 28);
+        QVERIFY(font.bold());
+        delete f.widget("tabs");
+    }
+
     void reparenting()
     {
         LuaFixture f;
