@@ -34,6 +34,7 @@ local function nextPort()
     devices.ports = {serial.ports()}
     devices.portIndex = devices.portIndex % math.max(#devices.ports, 1) + 1
     devices.portButton:update()
+    mainWindow:setText(devices.status(devices.page))
 end
 
 local function openPort()
@@ -119,8 +120,27 @@ function devices.onError(handle)
     return true
 end
 
+-- The status line of the page, or nil for any other page.
+function devices.status(page)
+    if rawequal(page, devices.page) then
+        return 'Devices - foot pedal lamps; serial ' .. portLabel()
+    end
+end
+
+-- The console takes the page's height below the controls.
+function devices.onResize(handle, w, h)
+    if not rawequal(handle, devices.page) then
+        return false
+    end
+    devices.console:setGeometry(20, 204, math.max(0, math.min(560, w - 40)), math.max(0, h - 224))
+    return true
+end
+
 function devices.onPaint(handle)
-    if rawequal(handle, devices.lamps) then
+    if rawequal(handle, devices.page) then
+        local w, h = lcdCanvas:size()
+        lcdCanvas:fill(0, 0, w, h, 0x1E1E1E)
+    elseif rawequal(handle, devices.lamps) then
         paintLamps()
     elseif devices.buttons[handle] then
         paintButton(handle)

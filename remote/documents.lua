@@ -1,28 +1,70 @@
--- The demo's document pages: a screenplay read from screenplay.txt beside this file, with its
--- characters' lines marked in colour or hidden, scrolled by buttons or the foot pedal; and a
--- PDF viewer that opens sample.pdf beside this file, or a file chosen in a dialog.
+-- The demo's document pages: a screenplay read from screenplay.txt, with its characters' lines
+-- marked in colour or hidden, scrolled by buttons or the foot pedal; and a PDF viewer that opens
+-- sample.pdf, or a file chosen in a dialog. Both files lie beside this file, or are packed in the
+-- bundle the demo is installed as.
 local qt = require 'qt.core'
 local FDView = require 'fdview.core'
 local pdf2 = require 'pdf2.core'
+local hasBundle, bundle = pcall(require, 'bundle')
 
 local documents = {buttons = {}}
 
 local bar = {top = 8, h = 40, w = 104, gap = 8}
 
+-- The folder of the loose files; nil when the demo runs from its bundle.
 local function folder()
     local init = package.searchpath('remote', package.path)
     return init and init:match('^(.*)[/\\]')
 end
 
-local function readFile(name)
+local function readLoose(name)
     local directory = folder()
     local file = directory and io.open(directory .. '/' .. name, 'rb')
     if not file then
         return nil
     end
-    local text = file:read('a')
+    local bytes = file:read('a')
     file:close()
-    return text
+    return bytes
+end
+
+local function readPacked(name)
+    if not hasBundle then
+        return nil
+    end
+    local ok, bytes = pcall(function() return bundle.read('remote/' .. name) end)
+    return ok and type(bytes) == 'string' and bytes or nil
+end
+
+-- A data file's bytes: the loose file first, then the bundle's copy; nil when neither exists.
+local function readFile(name)
+    return readLoose(name) or readPacked(name)
+end
+
+-- The viewer opens only real files: a packed PDF is written to a temporary file first, which
+-- goes at shutdown. Returns the path to open, or nil.
+local function writeTemporary(bytes)
+    local ok, path = pcall(os.tmpname)
+    local file = ok and io.open(path, 'wb')
+    if not file then
+        return nil
+    end
+    file:write(bytes)
+    file:close()
+    documents.temporary = path
+    return path
+end
+
+local function samplePdf()
+    local directory = folder()
+    local path = directory and directory .. '/sample.pdf'
+    local file = path and io.open(path, 'rb')
+    if file then
+        file:close()
+        return path
+    end
+    local bytes = readPacked('sample.pdf')
+    return bytes and writeTemporary(bytes)
 end
 
 -- A plain-text screenplay: "Title:" starts the title; "===" breaks the page; a line starting
@@ -142,13 +184,14 @@ end
 
 local function openPdf(path)
     documents.pdf:open(path)
-    mainWindow:setText("PDF: " .. path)
+    documents.pdfPath = path
 end
 
 local function choosePdf()
     local path = qt.chooseFile(documents.pdfPage, "Open a PDF", folder() or "", "PDF files (*.pdf)")
     if path then
         openPdf(path)
+        mainWindow:setText(documents.status(documents.pdfPage))
     end
 end
 
@@ -166,17 +209,42 @@ local function makePdfPage()
             documents.pdf['goto'](documents.pdf, table.unpack(documents.saved))
         end
     end)
-    local directory = folder()
-    if directory then
-        openPdf(directory .. '/sample.pdf')
+    local path = samplePdf()
+    if path then
+        openPdf(path)
     end
     return page
 end
 
 function documents.create()
     documents.layout = {}
-    rootWidget:insertWidget(makeScriptPage())
+    documents.scriptPage = makeScriptPage()
+    rootWidget:insertWidget(documents.scriptPage)
     rootWidget:insertWidget(makePdfPage())
+end
+
+local function pdfName()
+    if not documents.pdfPath then
+        return "no file"
+    elseif documents.pdfPath == documents.temporary then
+        return "sample.pdf (from the bundle)"
+    end
+    return documents.pdfPath
+end
+
+-- The status line of either page, or nil for any other page.
+function documents.status(page)
+    if rawequal(page, documents.scriptPage) then
+        return "Screenplay - pedal 1 scrolls back, any other pedal on"
+    elseif rawequal(page, documents.pdfPage) then
+        return "PDF - " .. pdfName() .. "; pedal 1 turns back, any other pedal on"
+    end
+end
+
+function documents.onShutdown()
+    if documents.temporary then
+        os.remove(documents.temporary)
+    end
 end
 
 -- The pedal drives the page in front: pedal 1 goes back, any other forwards.
@@ -218,16 +286,21 @@ function documents.onPaint(handle)
     return true
 end
 
+-- The buttons run in rows as wide as the page; the viewer takes the rest.
 function documents.onResize(handle, w, h)
     local list = documents.layout and documents.layout[handle]
     if not list then
         return false
     end
+    local perRow = math.max(1, (w - bar.gap) // (bar.w + bar.gap))
     for i, button in ipairs(list) do
-        button:setGeometry(bar.gap + (i - 1) * (bar.w + bar.gap), bar.top, bar.w, bar.h)
+        local column, row = (i - 1) % perRow, (i - 1) // perRow
+        button:setGeometry(bar.gap + column * (bar.w + bar.gap), bar.top + row * (bar.h + bar.gap),
+            bar.w, bar.h)
     end
+    local rows = (#list + perRow - 1) // perRow
     local view = rawequal(handle, documents.pdfPage) and documents.pdf or documents.script
-    local top = bar.top + bar.h + bar.gap
+    local top = bar.top + rows * (bar.h + bar.gap)
     view:setGeometry(0, top, w, math.max(0, h - top))
     return true
 end

@@ -76,6 +76,13 @@ function mediapage.create()
     return page
 end
 
+-- The status line of the page, or nil for any other page.
+function mediapage.status(widget)
+    if rawequal(widget, page) then
+        return 'Media - record the microphone, then play the recording back'
+    end
+end
+
 function mediapage.owns(handle)
     return handle ~= nil and (rawequal(handle, page) or rawequal(handle, meter)
         or rawequal(handle, mic) or rawequal(handle, transport) or buttons[handle] ~= nil)

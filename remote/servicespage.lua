@@ -90,6 +90,13 @@ function page.create()
     return page.widget
 end
 
+-- The status line of the page, or nil for any other page.
+function page.status(widget)
+    if rawequal(widget, page.widget) then
+        return string.format('Services - announces "%s" and lists the remotes found', page.name)
+    end
+end
+
 -- Answers the page's own events, and says whether the event was one of them. The steady tick of
 -- the Bonjour object is one, and nothing here wants it.
 function page.handle(handle, event, ...)
