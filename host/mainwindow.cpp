@@ -365,5 +365,6 @@ void MainWindow::stopOnFailure()
                          "it again.\n\n" +
                          m_failure);
     setCentralWidget(report);
+    qDebug() << "The application stopped; its error is shown in the window";
     statusBar()->showMessage("Stopped: " + m_failure.section('\n', 0, 0));
 }

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <cstdio>
+
 // Prints what the application sees of its environment, then quits.
 static const QByteArray reportingApplication = QByteArray(quitWhenRunning) + R"(
 print('app package.path', package.path)
@@ -394,6 +396,70 @@ private slots:
         QCOMPARE(result.output.count("shutdown\n"), 1);
         QVERIFY2(!result.output.contains("still running"), qPrintable(result.output));
         QCOMPARE(result.exitCode, 0);
+    }
+
+    // With -w a save starts the application afresh, and an error that would end the program
+    // stops only the application until the next save.
+    void developmentModeRestartsOnSave()
+    {
+        const QByteArray version = R"(
+            local qt = require 'qt.core'
+            local run = 'RUN'
+            print('app: started ' .. run .. ' with pages ' .. #rootWidget:widgets())
+            function MsgHandler(h, e)
+                if e == 'onStartup' then
+                    local page = qt.QWidget.create(nil, false)
+                    page:setTitle('page ' .. run)
+                    rootWidget:insertWidget(page)
+                    qt.QWidget.create(nil, true)
+                    FAIL
+                elseif e == 'onShutdown' then
+                    print('app: shutdown ' .. run)
+                end
+                return 0
+            end
+        )";
+        HostTree tree;
+        const auto save = [&](const QByteArray &run, const QByteArray &failure = "",
+                              const QString &name = "remote.lua") {
+            QByteArray text = version;
+            tree.writeFile(name, text.replace("RUN", run).replace("FAIL", failure));
+        };
+        save("1");
+        QProcess host;
+        tree.start(host, {"-w", "-df"});
+        QVERIFY(host.waitForStarted());
+        QVERIFY(tree.waitForLog("app: started 1 with pages 0"));
+
+        QElapsedTimer clock;
+        clock.start();
+        save("2");
+        QVERIFY(tree.waitForLog("app: started 2 with pages 0"));
+        qDebug() << "restarted" << clock.elapsed() << "ms after the save";
+        QVERIFY(tree.waitForLog("app: shutdown 1"));
+
+        save("3", "error('broken on purpose')");
+        QVERIFY(tree.waitForLog("The application stopped; its error is shown in the window"));
+        QVERIFY(tree.waitForLog("broken on purpose"));
+        QCOMPARE(host.state(), QProcess::Running);
+
+        tree.writeApplication("print('app: half written' ..");
+        QVERIFY(tree.waitForLog("The application stopped; its error is shown in the window", 2));
+
+        // Saved as editors often do: a new file renamed over the old one.
+        save("5", "", "saved.lua");
+        QCOMPARE(std::rename(qPrintable(tree.root() + "/saved.lua"),
+                             qPrintable(tree.root() + "/remote.lua")),
+                 0);
+        QVERIFY(tree.waitForLog("app: started 5 with pages 0"));
+
+        host.terminate();
+        QVERIFY(host.waitForFinished(5000));
+        QFile log(tree.root() + "/log.txt");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray output = log.readAll();
+        QCOMPARE(output.count("app: shutdown 3"), 0);
+        QCOMPARE(output.count("app: started"), 4);
     }
 
     void floatingTabWindowsReturnTheirPages()
