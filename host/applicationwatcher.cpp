@@ -2,10 +2,21 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
 static const int settleMs = 200;
+
+static QStringList cleanFolders(const QStringList &paths)
+{
+    QStringList folders;
+    for (const QString &path : paths)
+        if (!path.isEmpty())
+            folders << QDir::cleanPath(path);
+    folders.removeDuplicates();
+    return folders;
+}
 
 ApplicationWatcher::ApplicationWatcher(QObject *parent) : QObject(parent)
 {
@@ -17,22 +28,43 @@ ApplicationWatcher::ApplicationWatcher(QObject *parent) : QObject(parent)
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, settle);
 }
 
-void ApplicationWatcher::watch(const QStringList &directories)
+void ApplicationWatcher::watch(const QStringList &trees, const QStringList &folders)
 {
-    m_directories.clear();
-    for (const QString &directory : directories) {
-        const QString path = QDir::cleanPath(directory);
-        if (QFileInfo(path).isDir() && !m_directories.contains(path))
-            m_directories << path;
-    }
-    m_signature = signature();
+    m_trees = cleanFolders(trees);
+    m_folders = cleanFolders(folders);
+    m_seen = contents(files(directories()));
     rearm();
 }
 
-QStringList ApplicationWatcher::files() const
+void ApplicationWatcher::addFolders(const QStringList &folders)
+{
+    const QStringList known = directories();
+    QStringList added;
+    for (const QString &folder : cleanFolders(folders))
+        if (!known.contains(folder))
+            added << folder;
+    m_folders << added;
+    m_seen.insert(contents(files(added)));
+    rearm();
+}
+
+QStringList ApplicationWatcher::directories() const
+{
+    QStringList list = m_folders;
+    for (const QString &tree : m_trees) {
+        list << tree;
+        QDirIterator it(tree, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            list << it.next();
+    }
+    list.removeDuplicates();
+    return list;
+}
+
+QStringList ApplicationWatcher::files(const QStringList &directories) const
 {
     QStringList list;
-    for (const QString &directory : m_directories) {
+    for (const QString &directory : directories) {
         const QDir dir(directory);
         for (const QString &name : dir.entryList({"*.lua", "bundle.bin"}, QDir::Files))
             list << dir.filePath(name);
@@ -40,25 +72,31 @@ QStringList ApplicationWatcher::files() const
     return list;
 }
 
-QByteArray ApplicationWatcher::signature() const
+QMap<QString, QByteArray> ApplicationWatcher::contents(const QStringList &files) const
 {
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    for (const QString &name : files()) {
+    QMap<QString, QByteArray> map;
+    for (const QString &name : files) {
         QFile file(name);
-        hash.addData(name.toUtf8());
+        QCryptographicHash hash(QCryptographicHash::Sha1);
         if (file.open(QIODevice::ReadOnly))
             hash.addData(&file);
+        map.insert(name, hash.result());
     }
-    return hash.result();
+    return map;
 }
 
-// A file replaced by a rename is a new file: the watches are set afresh after every look.
+// A file replaced by a rename is a new file, and a tree may have been made since: the watches
+// are set afresh after every look.
 void ApplicationWatcher::rearm()
 {
     const QStringList watched = m_watcher.files() + m_watcher.directories();
     if (!watched.isEmpty())
         m_watcher.removePaths(watched);
-    const QStringList paths = m_directories + files();
+    QStringList folders;
+    for (const QString &folder : directories())
+        if (QFileInfo(folder).isDir())
+            folders << folder;
+    const QStringList paths = folders + files(folders);
     if (!paths.isEmpty())
         m_watcher.addPaths(paths);
 }
@@ -66,9 +104,9 @@ void ApplicationWatcher::rearm()
 void ApplicationWatcher::look()
 {
     rearm();
-    const QByteArray now = signature();
-    if (now == m_signature)
+    const QMap<QString, QByteArray> now = contents(files(directories()));
+    if (now == m_seen)
         return;
-    m_signature = now;
+    m_seen = now;
     emit changed();
 }

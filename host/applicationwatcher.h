@@ -2,6 +2,7 @@
 #define APPLICATIONWATCHER_H
 
 #include <QFileSystemWatcher>
+#include <QMap>
 #include <QStringList>
 #include <QTimer>
 
@@ -15,8 +16,12 @@ class ApplicationWatcher : public QObject
 public:
     explicit ApplicationWatcher(QObject *parent = nullptr);
 
-    // Folders whose Lua files (and bundle.bin) count; the previous set is replaced.
-    void watch(const QStringList &directories);
+    // Folders whose Lua files (and bundle.bin) count, replacing the previous ones; a tree counts
+    // with every folder below it, also folders made later, and may itself be made later. The
+    // files are read now, so a save from this moment on is a change.
+    void watch(const QStringList &trees, const QStringList &folders);
+    // More folders, whose files count as they are now.
+    void addFolders(const QStringList &folders);
 
 signals:
     void changed();
@@ -24,13 +29,15 @@ signals:
 private:
     void look();
     void rearm();
-    QStringList files() const;
-    QByteArray signature() const;
+    QStringList directories() const;
+    QStringList files(const QStringList &directories) const;
+    QMap<QString, QByteArray> contents(const QStringList &files) const;
 
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
-    QStringList m_directories;
-    QByteArray m_signature;
+    QStringList m_trees;
+    QStringList m_folders;
+    QMap<QString, QByteArray> m_seen;
 };
 
 #endif

@@ -39,12 +39,12 @@ bool BundleWriter::addLuaFiles()
     return true;
 }
 
-bool BundleWriter::addFile(const QString &relativePath)
+bool BundleWriter::addFile(const QString &name)
 {
-    const QString path = QDir::cleanPath(relativePath);
+    const QString path = QDir::cleanPath(m_directory.relativeFilePath(name));
     if (path.contains('\t') || path.contains('\n'))
         return fail(QString("%1: a tab or a line break in a file name cannot be packed").arg(path));
-    if (QDir::isAbsolutePath(path) || path.startsWith("../"))
+    if (QDir::isAbsolutePath(path) || path == ".." || path.startsWith("../"))
         return fail(QString("%1 is not inside %2").arg(path, m_directory.path()));
     QFile file(m_directory.filePath(path));
     if (!file.open(QIODevice::ReadOnly))

@@ -15,8 +15,8 @@ public:
 
     // Every Lua file below the folder, hidden folders and files left out.
     bool addLuaFiles();
-    // Any other file, by its path relative to the folder.
-    bool addFile(const QString &relativePath);
+    // Any other file inside the folder, by its path relative to the folder or an absolute one.
+    bool addFile(const QString &name);
     bool write(const QString &fileName);
 
     int fileCount() const { return m_files.size(); }

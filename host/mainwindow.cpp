@@ -19,7 +19,6 @@
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
@@ -149,10 +148,12 @@ void MainWindow::startApplication()
 {
     m_central = new TabWidget(this);
     setCentralWidget(m_central);
+    if (m_watcher)
+        watchApplication();
     bootstrap();
     m_stackTimer->start();
     if (m_watcher)
-        watchApplication();
+        watchLoadedModules();
     LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onStartup", nullptr);
 }
 
@@ -269,19 +270,18 @@ void MainWindow::closeEvent(QCloseEvent *)
     QCoreApplication::quit();
 }
 
-// The folders whose Lua files make up the application: where the host looks for it, and where
-// the modules it has loaded came from.
+// Where the host looks for the application: the folders above the program and the bundle
+// beside it.
 void MainWindow::watchApplication()
 {
     const QString program = QCoreApplication::applicationDirPath();
     const QString root = QDir::cleanPath(program + "/../..");
-    QStringList directories{program, root};
-    for (const QString &top : {root + "/remote", root + "/modules"}) {
-        directories << top;
-        QDirIterator it(top, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            directories << it.next();
-    }
+    m_watcher->watch({root + "/remote", root + "/modules"}, {program, root});
+}
+
+// Also the folders the loaded modules came from.
+void MainWindow::watchLoadedModules()
+{
     static const char *const loadedFolders = R"(
         local folders = {}
         for name in pairs(package.loaded) do
@@ -291,9 +291,8 @@ void MainWindow::watchApplication()
         return table.concat(folders, '\n'))";
     const int top = lua_gettop(L);
     if (luaL_dostring(L, loadedFolders) == LUA_OK)
-        directories << QString::fromLocal8Bit(lua_tostring(L, -1)).split('\n');
+        m_watcher->addFolders(QString::fromLocal8Bit(lua_tostring(L, -1)).split('\n'));
     lua_settop(L, top);
-    m_watcher->watch(directories);
 }
 
 // Nothing may run inside the interpreter, nor in a loop nested in the main one (a dialog, a

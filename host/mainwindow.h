@@ -54,6 +54,7 @@ private:
     void startApplication();
     void bootstrap();
     void watchApplication();
+    void watchLoadedModules();
     void closeApplication();
     bool canRestart() const;
     static void fatal(lua_State *L, const char *message);

@@ -59,8 +59,7 @@ static QByteArray packedApplication(const HostTree &loose)
     const QString out = loose.root() + "/packed.bin";
     QStringList arguments{loose.root(), "-o", out};
     if (QFile::exists(loose.root() + "/remote/notes.txt"))
-        arguments << "-a"
-                  << "remote/notes.txt";
+        arguments << "-a" << loose.root() + "/remote/notes.txt";
     const PackResult result = pack(arguments);
     if (result.exitCode != 0)
         qWarning().noquote() << result.output;

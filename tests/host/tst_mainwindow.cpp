@@ -453,13 +453,19 @@ private slots:
                  0);
         QVERIFY(tree.waitForLog("app: started 5 with pages 0"));
 
+        // A module in a folder made while the application runs.
+        QVERIFY(QDir().mkpath(tree.root() + "/modules/tools"));
+        QThread::msleep(400);
+        tree.writeFile("modules/tools/helper.lua", "return 1");
+        QVERIFY(tree.waitForLog("app: started 5 with pages 0", 2));
+
         host.terminate();
         QVERIFY(host.waitForFinished(5000));
         QFile log(tree.root() + "/log.txt");
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QByteArray output = log.readAll();
         QCOMPARE(output.count("app: shutdown 3"), 0);
-        QCOMPARE(output.count("app: started"), 4);
+        QCOMPARE(output.count("app: started"), 5);
     }
 
     void floatingTabWindowsReturnTheirPages()
