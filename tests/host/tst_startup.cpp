@@ -103,6 +103,32 @@ private slots:
         QVERIFY(log.contains("package.path\t"));
     }
 
+    // Help wins wherever it stands and starts nothing; a word that only begins like it is no
+    // switch.
+    void helpPrintsTheSwitches_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("help");
+        QTest::newRow("-h") << QStringList{"-h"} << true;
+        QTest::newRow("--help after -df") << QStringList{"-df", "--help"} << true;
+        QTest::newRow("-help") << QStringList{"-help"} << false;
+    }
+
+    void helpPrintsTheSwitches()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, help);
+        HostTree tree;
+        tree.writeApplication(quittingApplication);
+        const HostResult result = tree.run(arguments);
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.output.startsWith("Usage: remote"), help);
+        QCOMPARE(result.output.contains("  -w      development mode"), help);
+        QCOMPARE(result.output.contains("hello from lua") ||
+                     QFile::exists(tree.root() + "/log.txt"),
+                 !help);
+    }
+
     void onlyTheFirstConsoleSwitchActs_data()
     {
         QTest::addColumn<QStringList>("arguments");
