@@ -331,8 +331,12 @@ void MainWindow::restartApplication()
     qDebug() << "Restarting the application";
     if (L && m_failure.isEmpty())
         LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
-    m_failure.clear();
+    // The application may have closed the window in its onShutdown; and what fails while the
+    // old interpreter closes belongs to the old application.
+    if (m_closed)
+        return;
     closeApplication();
+    m_failure.clear();
     startApplication();
 }
 

@@ -459,13 +459,18 @@ private slots:
         tree.writeFile("modules/tools/helper.lua", "return 1");
         QVERIFY(tree.waitForLog("app: started 5 with pages 0", 2));
 
-        host.terminate();
-        QVERIFY(host.waitForFinished(5000));
+        // An application that closes the window in its onShutdown ends the program there.
+        save("6", "function MsgHandler(h, e) if e == 'onShutdown' then mainWindow:close() end "
+                  "return 0 end");
+        QVERIFY(tree.waitForLog("app: started 6 with pages 0"));
+        save("7");
+        QVERIFY(host.waitForFinished(10000));
+        QCOMPARE(host.exitCode(), 0);
         QFile log(tree.root() + "/log.txt");
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QByteArray output = log.readAll();
         QCOMPARE(output.count("app: shutdown 3"), 0);
-        QCOMPARE(output.count("app: started"), 5);
+        QCOMPARE(output.count("app: started"), 6);
     }
 
     void floatingTabWindowsReturnTheirPages()
