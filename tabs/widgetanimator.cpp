@@ -45,7 +45,9 @@ void WidgetAnimator::animate(QWidget *widget, const QRect &from, const QRect &to
 
 bool WidgetAnimator::isAnimating(QWidget *widget) const
 {
-    return m_animations.contains(widget);
+    // An animation belongs to its widget: a widget that died took it along, and a new widget
+    // made at the same address is not animating.
+    return m_animations.value(widget);
 }
 
 void WidgetAnimator::abort(QWidget *widget)

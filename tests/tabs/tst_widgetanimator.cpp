@@ -29,6 +29,19 @@ private slots:
         QCOMPARE(child->geometry(), QRect(200, 0, 100, 50));
     }
 
+    // The address of a widget that died while sliding may come back as a new widget's.
+    void widgetDyingMidSlideIsNoLongerAnimating()
+    {
+        QWidget parent;
+        parent.resize(800, 600);
+        auto *child = new QWidget(&parent);
+        WidgetAnimator animator;
+        animator.animate(child, QRect(0, 0, 100, 50), QRect(200, 0, 100, 50), true);
+        QVERIFY(animator.isAnimating(child));
+        delete child;
+        QVERIFY(!animator.isAnimating(child));
+    }
+
     void withoutAnimationItJumps()
     {
         QWidget parent;
