@@ -182,11 +182,41 @@ static QStringList differences(const QString &what, const Names &real, const Nam
     return list;
 }
 
+// Every ```lua block of a page, compiled (not run); count tells how many there were.
+static QStringList brokenExamples(const QString &page, int *count)
+{
+    QFile file(QString(REMOTE_SOURCE_DIR) + '/' + page);
+    file.open(QIODevice::ReadOnly);
+    static const QRegularExpression block("```lua\\n(.*?)```",
+                                          QRegularExpression::DotMatchesEverythingOption);
+    QStringList broken;
+    lua_State *L = luaL_newstate();
+    auto match = block.globalMatch(QString::fromUtf8(file.readAll()));
+    while (match.hasNext()) {
+        const QByteArray example = match.next().captured(1).toUtf8();
+        ++*count;
+        if (luaL_loadbuffer(L, example.constData(), example.size(), "=example") != LUA_OK)
+            broken << page + ": " + QString::fromUtf8(lua_tostring(L, -1));
+        lua_settop(L, 0);
+    }
+    lua_close(L);
+    return broken;
+}
+
 class TestManual : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void examplesCompile()
+    {
+        int count = 0;
+        const QStringList broken =
+            brokenExamples("doc/lua-api.md", &count) + brokenExamples("README.md", &count);
+        QVERIFY2(broken.isEmpty(), qPrintable(broken.join('\n')));
+        QVERIFY(count > 20);
+    }
+
     void manualMatchesTheInterpreter()
     {
         QFile file(QString(REMOTE_SOURCE_DIR) + "/doc/lua-api.md");
