@@ -1,6 +1,5 @@
 #include "bundlewriter.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QSaveFile>
 
@@ -32,10 +31,29 @@ bool BundleWriter::addLuaFiles()
     if (!m_directory.exists("remote/init.lua") && !m_directory.exists("remote.lua"))
         return fail(
             QString("%1 holds neither remote/init.lua nor remote.lua").arg(m_directory.path()));
-    QDirIterator it(m_directory.path(), {"*.lua"}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        if (!addFile(m_directory.relativeFilePath(it.next())))
+    return addLuaFolder(QString(), {});
+}
+
+// Linked folders count under their own names, as they do for loose files; a link back to a
+// folder on the way down is not followed again.
+bool BundleWriter::addLuaFolder(const QString &relativePath, QStringList ancestors)
+{
+    const QDir folder(m_directory.filePath(relativePath));
+    const QString canonical = folder.canonicalPath();
+    if (ancestors.contains(canonical))
+        return true;
+    ancestors << canonical;
+    const QFileInfoList entries =
+        folder.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        const QString path =
+            relativePath.isEmpty() ? entry.fileName() : relativePath + '/' + entry.fileName();
+        const bool ok = entry.isDir()             ? addLuaFolder(path, ancestors)
+                        : entry.suffix() == "lua" ? addFile(path)
+                                                  : true;
+        if (!ok)
             return false;
+    }
     return true;
 }
 

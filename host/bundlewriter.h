@@ -13,7 +13,7 @@ class BundleWriter
 public:
     explicit BundleWriter(const QString &applicationDirectory);
 
-    // Every Lua file below the folder, hidden folders and files left out.
+    // Every Lua file below the folder, hidden folders and files left out, linked folders in.
     bool addLuaFiles();
     // Any other file inside the folder, by its path relative to the folder or an absolute one.
     bool addFile(const QString &name);
@@ -25,6 +25,7 @@ public:
     static QByteArray bundle(const QMap<QString, QByteArray> &files);
 
 private:
+    bool addLuaFolder(const QString &relativePath, QStringList ancestors);
     bool fail(const QString &message);
 
     QDir m_directory;

@@ -126,6 +126,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
         luaX_setfatalhandler(&MainWindow::fatal);
         m_watcher = new ApplicationWatcher(this);
         connect(m_watcher, &ApplicationWatcher::changed, this, &MainWindow::restartApplication);
+        m_retry = new QTimer(this);
+        m_retry->setSingleShot(true);
+        connect(m_retry, &QTimer::timeout, this, &MainWindow::settle);
     }
     startApplication();
 }
@@ -151,6 +154,10 @@ void MainWindow::startApplication()
     if (m_watcher)
         watchApplication();
     bootstrap();
+    if (!m_failure.isEmpty()) {
+        showFailure();
+        return;
+    }
     m_stackTimer->start();
     if (m_watcher)
         watchLoadedModules();
@@ -270,11 +277,16 @@ void MainWindow::closeEvent(QCloseEvent *)
     QCoreApplication::quit();
 }
 
-// Where the host looks for the application: the folders above the program and the bundle
-// beside it.
+// Where the host looks for the application: the bundle beside the program when there is one
+// (loose files are then not read), else the folders above the program.
 void MainWindow::watchApplication()
 {
     const QString program = QCoreApplication::applicationDirPath();
+    const QFileInfo bundle(program + "/bundle.bin");
+    if (bundle.isFile() && bundle.size() > 0) {
+        m_watcher->watch({}, {program});
+        return;
+    }
     const QString root = QDir::cleanPath(program + "/../..");
     m_watcher->watch({root + "/remote", root + "/modules"}, {program, root});
 }
@@ -311,6 +323,7 @@ void MainWindow::closeApplication()
     if (L)
         lua_close(L);
     L = nullptr;
+    luaX_sethalted(nullptr);
     for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
         if (child != statusBar() && child != centralWidget())
             delete child;
@@ -320,45 +333,60 @@ void MainWindow::closeApplication()
     statusBar()->clearMessage();
 }
 
+// A save asks for a restart; it comes once nothing runs that the restart would pull away.
 void MainWindow::restartApplication()
+{
+    m_restartWanted = true;
+    settle();
+}
+
+// What development mode has waiting: first a failure to show, then a restart.
+void MainWindow::settle()
 {
     if (m_closed)
         return;
     if (!canRestart()) {
-        QTimer::singleShot(100, this, &MainWindow::restartApplication);
+        m_retry->start(100);
         return;
     }
+    m_retry->stop();
+    if (!m_failure.isEmpty() && L)
+        showFailure();
+    if (m_restartWanted)
+        restart();
+}
+
+void MainWindow::restart()
+{
     qDebug() << "Restarting the application";
     if (L && m_failure.isEmpty())
         LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
     // The application may have closed the window in its onShutdown; and what fails while the
-    // old interpreter closes belongs to the old application.
+    // old interpreter closes belongs to the old application. Saves made until now are read by
+    // the new start.
     if (m_closed)
         return;
     closeApplication();
     m_failure.clear();
+    m_restartWanted = false;
+    m_retry->stop();
     startApplication();
 }
 
-// An error that would end the program stops the application and shows itself in the window,
-// until a save starts the application again.
+// An error that would end the program halts the application at once and shows itself in the
+// window as soon as nothing runs, until a save starts the application again.
 void MainWindow::fatal(lua_State *, const char *message)
 {
     MainWindow *window = mainWindow;
     if (!window || !window->m_failure.isEmpty())
         return;
+    luaX_sethalted(window->L);
     window->m_failure = QString::fromLocal8Bit(message ? message : "(no error message)");
-    QTimer::singleShot(0, window, &MainWindow::stopOnFailure);
+    window->m_retry->start(0);
 }
 
-void MainWindow::stopOnFailure()
+void MainWindow::showFailure()
 {
-    if (m_failure.isEmpty() || !L)
-        return;
-    if (!canRestart()) {
-        QTimer::singleShot(100, this, &MainWindow::stopOnFailure);
-        return;
-    }
     closeApplication();
     auto *report = new QPlainTextEdit(this);
     report->setObjectName("failure");

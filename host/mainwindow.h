@@ -43,7 +43,7 @@ private slots:
     void onFootpedalPressed(int pedal);
     void onFootpedalReleased(int pedal);
     void restartApplication();
-    void stopOnFailure();
+    void settle();
 
 protected:
     bool event(QEvent *event) override;
@@ -56,6 +56,8 @@ private:
     void watchApplication();
     void watchLoadedModules();
     void closeApplication();
+    void restart();
+    void showFailure();
     bool canRestart() const;
     static void fatal(lua_State *L, const char *message);
 
@@ -67,7 +69,9 @@ private:
     WidgetAnimator m_animator;
     FootPedalController *m_footPedal = nullptr;
     ApplicationWatcher *m_watcher = nullptr;
+    QTimer *m_retry = nullptr;
     QString m_failure;
+    bool m_restartWanted = false;
 };
 
 #endif

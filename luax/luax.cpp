@@ -362,10 +362,21 @@ int luaX_pushargsf(lua_State *L, const char *format, ...)
 }
 
 static luaX_FatalHandler fatalHandler = nullptr;
+static const lua_State *haltedState = nullptr;
 
 void luaX_setfatalhandler(luaX_FatalHandler handler)
 {
     fatalHandler = handler;
+}
+
+void luaX_sethalted(lua_State *L)
+{
+    haltedState = L;
+}
+
+bool luaX_halted(const lua_State *L)
+{
+    return L == haltedState;
 }
 
 int luaX_vpcallat(lua_State *L, int handler, int nargs, int nresults, const char *format,
@@ -407,10 +418,11 @@ int luaX_pcall(lua_State *L, int nargs, int nresults, const char *format, ...)
     return status;
 }
 
-// Calls the method of the handle on top of the stack, which it pops.
+// Calls the method of the handle on top of the stack, which it pops, and drops the error of a
+// failed call (its traceback has been printed).
 static int callmethod(lua_State *L, const char *method, const char *format, va_list args)
 {
-    if (!luaL_getmetafield(L, -1, "__index")) {
+    if (luaX_halted(L) || !luaL_getmetafield(L, -1, "__index")) {
         lua_pop(L, 1);
         return 0;
     }
@@ -420,7 +432,10 @@ static int callmethod(lua_State *L, const char *method, const char *format, va_l
         return 0;
     }
     lua_insert(L, -2);
-    return luaX_vpcall(L, 1, 0, format, args);
+    const int status = luaX_vpcall(L, 1, 0, format, args);
+    if (status != LUA_OK)
+        lua_pop(L, 1);
+    return status;
 }
 
 int luaX_callmethod(lua_State *L, void *object, const char *method, const char *format, ...)

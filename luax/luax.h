@@ -62,6 +62,10 @@ void luaX_report(lua_State *L, const char *label);
 // message, and the error stays on the stack for the caller as after any other failed call.
 using luaX_FatalHandler = void (*)(lua_State *L, const char *message);
 void luaX_setfatalhandler(luaX_FatalHandler handler);
+// A halted interpreter gets no more callbacks (events, timers, __deleted) until it is closed;
+// null halts none.
+void luaX_sethalted(lua_State *L);
+bool luaX_halted(const lua_State *L);
 void luaX_clearstack(lua_State *L);
 
 QRect luaX_torect(lua_State *L, int index);

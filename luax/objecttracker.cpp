@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <cstring>
 
 static const char *const trackerKey = "Tracker.Instance";
 
@@ -348,6 +349,8 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
                   ...)
 {
     lua_State *L = tracker->state();
+    if (luaX_halted(L))
+        return 0;
     const char *className = object ? object->metaObject()->className() : nullptr;
     const Delivery delivery(tracker, object);
     const int top = lua_gettop(L);
@@ -365,7 +368,8 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
     int result = 0;
     if (status == LUA_OK) {
         result = handlerresult(L, top + 2);
-    } else {
+    } else if (format && !strchr(format, '!')) {
+        // A failed fatal call has been reported as such already.
         if (object)
             printf("LuaMsgHandler %s %p %s\n", name, static_cast<void *>(object), className);
         luaX_report(L, "LuaMsgHandler");

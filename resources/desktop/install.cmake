@@ -4,7 +4,7 @@
 set(REMOTE_LIBDIR lib/remote)
 
 # The demo packed into bundle.bin from a copy of remote/ that holds nothing else.
-file(GLOB DEMO_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/remote/*)
+file(GLOB_RECURSE DEMO_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/remote/*)
 set(DEMO_STAGE ${CMAKE_BINARY_DIR}/demo)
 add_custom_command(
     OUTPUT ${DEMO_STAGE}/bundle.bin

@@ -13,6 +13,7 @@ print('app: util', util.name, select(2, ...) ~= nil)
 print('app: helper', helper.name)
 print('app: both', require 'both')
 print('app: nested', require('remote.pages.first').name)
+print('app: linked', require('linked.tool'))
 local ok, message = pcall(require, 'remote.bad')
 print('app: bad', ok, message:match('bad%.lua:%d+: [^\n]*'))
 print('app: missing', (pcall(require, 'nowhere')))
@@ -28,6 +29,7 @@ end
     {"both/init.lua", "return 'init.lua wins'"},
     {"both.lua", "return 'both.lua'"},
     {"remote/notes.txt", "plain\0bytes\n"},
+    {"elsewhere/tool.lua", "return 'through a linked folder'"},
 };
 
 static QStringList applicationLines(const QString &output)
@@ -78,6 +80,7 @@ private slots:
         HostTree loose;
         for (auto it = application.cbegin(); it != application.cend(); ++it)
             loose.writeFile(it.key(), it.value());
+        QVERIFY(QFile::link("elsewhere", loose.root() + "/linked"));
         const HostResult fromFiles = loose.run();
         QCOMPARE(fromFiles.exitCode, 0);
 
@@ -87,7 +90,8 @@ private slots:
         QCOMPARE(fromBundle.exitCode, 0);
         QVERIFY2(fromBundle.output.contains("size of bundle:"), qPrintable(fromBundle.output));
         const QStringList lines = applicationLines(fromFiles.output);
-        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.size(), 7);
+        QVERIFY(lines.contains("app: linked\tthrough a linked folder"));
         QVERIFY(lines.contains("app: both\tinit.lua wins"));
         QVERIFY(lines.contains("app: bad\tfalse\tbad.lua:1: unexpected symbol near <eof>"));
         QCOMPARE(applicationLines(fromBundle.output), lines);

@@ -399,7 +399,7 @@ private slots:
     }
 
     // With -w a save starts the application afresh, and an error that would end the program
-    // stops only the application until the next save.
+    // stops only the application, at once, until the next save.
     void developmentModeRestartsOnSave()
     {
         const QByteArray version = R"(
@@ -407,24 +407,33 @@ private slots:
             local run = 'RUN'
             print('app: started ' .. run .. ' with pages ' .. #rootWidget:widgets())
             function MsgHandler(h, e)
+                print('app: event ' .. e .. ' ' .. run)
                 if e == 'onStartup' then
                     local page = qt.QWidget.create(nil, false)
                     page:setTitle('page ' .. run)
                     rootWidget:insertWidget(page)
                     qt.QWidget.create(nil, true)
-                    FAIL
+                    STARTUP
                 elseif e == 'onShutdown' then
                     print('app: shutdown ' .. run)
                 end
                 return 0
             end
+            TOP
         )";
         HostTree tree;
-        const auto save = [&](const QByteArray &run, const QByteArray &failure = "",
-                              const QString &name = "remote.lua") {
+        const auto save = [&](const QByteArray &run, const QByteArray &startup = "",
+                              const QByteArray &top = "", const QString &name = "remote.lua") {
             QByteArray text = version;
-            tree.writeFile(name, text.replace("RUN", run).replace("FAIL", failure));
+            text.replace("RUN", run).replace("STARTUP", startup).replace("TOP", top);
+            tree.writeFile(name, text);
         };
+        const auto log = [&] {
+            QFile file(tree.root() + "/log.txt");
+            file.open(QIODevice::ReadOnly);
+            return QString::fromLocal8Bit(file.readAll());
+        };
+        const QByteArray stopped = "The application stopped; its error is shown in the window";
         save("1");
         QProcess host;
         tree.start(host, {"-w", "-df"});
@@ -438,16 +447,22 @@ private slots:
         qDebug() << "restarted" << clock.elapsed() << "ms after the save";
         QVERIFY(tree.waitForLog("app: shutdown 1"));
 
+        // Failing in onStartup, and while loading with MsgHandler already defined: nothing
+        // reaches the failed application afterwards.
         save("3", "error('broken on purpose')");
-        QVERIFY(tree.waitForLog("The application stopped; its error is shown in the window"));
-        QVERIFY(tree.waitForLog("broken on purpose"));
-        QCOMPARE(host.state(), QProcess::Running);
-
+        QVERIFY(tree.waitForLog(stopped));
+        save("4", "", "error('broken at load')");
+        QVERIFY(tree.waitForLog(stopped, 2));
         tree.writeApplication("print('app: half written' ..");
-        QVERIFY(tree.waitForLog("The application stopped; its error is shown in the window", 2));
+        QVERIFY(tree.waitForLog(stopped, 3));
+        QCOMPARE(host.state(), QProcess::Running);
+        QVERIFY(log().contains("broken on purpose") && log().contains("broken at load"));
+        const QString failures = log().section("app: event onStartup 3\n", 1);
+        QVERIFY2(!failures.section("Error: Call failed", 1).contains("app: event "),
+                 qPrintable(failures));
 
         // Saved as editors often do: a new file renamed over the old one.
-        save("5", "", "saved.lua");
+        save("5", "", "", "saved.lua");
         QCOMPARE(std::rename(qPrintable(tree.root() + "/saved.lua"),
                              qPrintable(tree.root() + "/remote.lua")),
                  0);
@@ -459,18 +474,32 @@ private slots:
         tree.writeFile("modules/tools/helper.lua", "return 1");
         QVERIFY(tree.waitForLog("app: started 5 with pages 0", 2));
 
-        // An application that closes the window in its onShutdown ends the program there.
-        save("6", "function MsgHandler(h, e) if e == 'onShutdown' then mainWindow:close() end "
-                  "return 0 end");
+        // Saves while a dialog runs its loop give one restart, after the dialog, with the last.
+        save("6",
+             "local d = qt.QDialog.create(nil) later(1500, function() d:done(0) end) "
+             "d:exec() print('app: dialog done')",
+             QByteArray(laterFunction));
         QVERIFY(tree.waitForLog("app: started 6 with pages 0"));
         save("7");
+        QThread::msleep(400);
+        save("8");
+        QVERIFY(tree.waitForLog("app: dialog done"));
+        QVERIFY(tree.waitForLog("app: started 8 with pages 0"));
+        QThread::msleep(500);
+
+        // An application that closes the window in its onShutdown ends the program there.
+        save("9", "function MsgHandler(h, e) if e == 'onShutdown' then mainWindow:close() end "
+                  "return 0 end");
+        QVERIFY(tree.waitForLog("app: started 9 with pages 0"));
+        save("10");
         QVERIFY(host.waitForFinished(10000));
         QCOMPARE(host.exitCode(), 0);
-        QFile log(tree.root() + "/log.txt");
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray output = log.readAll();
+        const QString output = log();
         QCOMPARE(output.count("app: shutdown 3"), 0);
-        QCOMPARE(output.count("app: started"), 6);
+        QCOMPARE(output.count("app: started 7"), 0);
+        QCOMPARE(output.count("app: started 8"), 1);
+        QCOMPARE(output.count("app: started 10"), 0);
+        QCOMPARE(output.count("app: started"), 9);
     }
 
     void floatingTabWindowsReturnTheirPages()

@@ -134,6 +134,9 @@ private slots:
         QCOMPARE(font.family(), QString("DejaVu Serif"));
         QCOMPARE(font.pixelSize(), 28);
         QVERIFY(font.bold());
+        // A font in the widget's own style sheet wins, as it does in Qt.
+        LUA_RUN(f, "e:setStyleSheet('QLineEdit { font-size: 40px; }')");
+        QCOMPARE(f.widget("e")->font().pixelSize(), 40);
         delete f.widget("tabs");
     }
 
