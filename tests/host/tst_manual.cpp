@@ -19,6 +19,7 @@ struct Api {
     Names classes;
     QSet<QString> globals;
     QSet<QString> events;
+    QSet<QString> classesWithoutExample;
 };
 
 static const char *const inventory = R"(
@@ -148,6 +149,9 @@ static Api manualApi(const QString &text)
         } else if (part == "Module" && (m = classHeading.match(line)).hasMatch()) {
             owner = "class " + m.captured(1);
             api.classes[module] << m.captured(1);
+            api.classesWithoutExample << m.captured(1);
+        } else if (line.startsWith("```lua") && owner.startsWith("class ")) {
+            api.classesWithoutExample.remove(owner.mid(6));
         } else if (part == "Module" && (m = functionHeading.match(line)).hasMatch()) {
             api.functions["module " + module] << m.captured(1);
             owner.clear();
@@ -236,6 +240,8 @@ private slots:
         problems << differences("event", sentEvents(), manual.events);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
         QVERIFY(text.contains("loadstring"));
+        const QStringList bare = manual.classesWithoutExample.values();
+        QVERIFY2(bare.isEmpty(), qPrintable("classes without an example: " + bare.join(", ")));
     }
 };
 
