@@ -60,9 +60,8 @@ qint64 MediaPlayer::clampedDuration() const
 
 // Past the end of the region (the stop comes up to one notify interval late) the position
 // reads as the region's end.
-qint64 MediaPlayer::regionPosition() const
+qint64 MediaPlayer::regionPosition(qint64 position) const
 {
-    const qint64 position = clampedPosition();
     if (!regionActive())
         return position;
     const qint64 at =
@@ -124,11 +123,13 @@ PlayerStatus MediaPlayer::status() const
 {
     const QByteArray error =
         QMediaPlayer::error() == NoError ? QByteArray() : errorString().toLocal8Bit();
+    // One reading of the position for both values: playback moves it on between two readings.
+    const qint64 position = clampedPosition();
     return {stateword(state(), playbackRate()),
             mediaword(mediaStatus()),
-            static_cast<double>(clampedPosition()),
+            static_cast<double>(position),
             static_cast<double>(clampedDuration()),
-            static_cast<double>(regionPosition()),
+            static_cast<double>(regionPosition(position)),
             static_cast<double>(regionDuration()),
             error};
 }

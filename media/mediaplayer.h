@@ -52,7 +52,7 @@ private:
     qint64 effectiveStart() const;
     qint64 effectiveEnd() const;
     qint64 clampedPosition() const;
-    qint64 regionPosition() const;
+    qint64 regionPosition(qint64 position) const;
     qint64 regionDuration() const;
     void armRegion(bool armed);
     void deliverStatus();
