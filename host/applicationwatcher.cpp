@@ -45,7 +45,10 @@ void ApplicationWatcher::addFolders(const QStringList &folders)
             added << folder;
     m_folders << added;
     m_seen.insert(contents(files(added)));
+    // Setting the watches afresh drops what they reported meanwhile (a save during the start):
+    // one look soon compares everything with what was read before the start.
     rearm();
+    m_settle.start();
 }
 
 QStringList ApplicationWatcher::directories() const
