@@ -71,7 +71,7 @@ bool BundleWriter::addFile(const QString &name)
     return true;
 }
 
-QByteArray BundleWriter::bundle(const QMap<QString, QByteArray> &files)
+static QByteArray packed(const QMap<QString, QByteArray> &files)
 {
     QByteArray content = "REMOTE BUNDLE 1\n";
     for (auto it = files.cbegin(); it != files.cend(); ++it)
@@ -88,7 +88,7 @@ bool BundleWriter::write(const QString &fileName)
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return fail(QString("%1: %2").arg(fileName, file.errorString()));
-    file.write(bundle(m_files));
+    file.write(packed(m_files));
     if (!file.commit())
         return fail(QString("%1: %2").arg(fileName, file.errorString()));
     return true;

@@ -22,8 +22,6 @@ public:
     int fileCount() const { return m_files.size(); }
     QString errorString() const { return m_error; }
 
-    static QByteArray bundle(const QMap<QString, QByteArray> &files);
-
 private:
     bool addLuaFolder(const QString &relativePath, QStringList ancestors);
     bool fail(const QString &message);

@@ -20,12 +20,7 @@ static const char *const instanceMessage = "VantorOrna32";
 static void closeWindows(MainWindow *window)
 {
     delete window;
-    QList<QPointer<QWidget>> windows;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (!widget->parent() && !qobject_cast<QSplashScreen *>(widget))
-            windows << widget;
-    for (const QPointer<QWidget> &widget : qAsConst(windows))
-        delete widget.data();
+    MainWindow::deleteLooseWindows();
 }
 
 int main(int argc, char **argv)

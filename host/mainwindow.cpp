@@ -161,7 +161,24 @@ void MainWindow::startApplication()
     m_stackTimer->start();
     if (m_watcher)
         watchLoadedModules();
-    LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onStartup", nullptr);
+    tell("onStartup");
+}
+
+void MainWindow::tell(const char *event)
+{
+    if (L)
+        LuaMsgHandler(ObjectTracker::instance(L), nullptr, event, nullptr);
+}
+
+void MainWindow::deleteLooseWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (!widget->parent() && !qobject_cast<MainWindow *>(widget) &&
+            !qobject_cast<QSplashScreen *>(widget))
+            windows << widget;
+    for (const QPointer<QWidget> &widget : qAsConst(windows))
+        delete widget.data();
 }
 
 MainWindow *MainWindow::instance()
@@ -272,8 +289,7 @@ void MainWindow::closeEvent(QCloseEvent *)
     if (m_closed)
         return;
     m_closed = true;
-    if (L)
-        LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
+    tell("onShutdown");
     QCoreApplication::quit();
 }
 
@@ -327,9 +343,7 @@ void MainWindow::closeApplication()
     for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
         if (child != statusBar() && child != centralWidget())
             delete child;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (widget != this && !widget->parent() && !qobject_cast<QSplashScreen *>(widget))
-            delete widget;
+    deleteLooseWindows();
     statusBar()->clearMessage();
 }
 
@@ -359,8 +373,8 @@ void MainWindow::settle()
 void MainWindow::restart()
 {
     qDebug() << "Restarting the application";
-    if (L && m_failure.isEmpty())
-        LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onShutdown", nullptr);
+    if (m_failure.isEmpty())
+        tell("onShutdown");
     // The application may have closed the window in its onShutdown; and what fails while the
     // old interpreter closes belongs to the old application. Saves made until now are read by
     // the new start.
@@ -369,7 +383,6 @@ void MainWindow::restart()
     closeApplication();
     m_failure.clear();
     m_restartWanted = false;
-    m_retry->stop();
     startApplication();
 }
 

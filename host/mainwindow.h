@@ -24,6 +24,9 @@ public:
     ~MainWindow() override;
 
     static MainWindow *instance();
+    // Deletes the windows without a parent that the application left, which nobody else would
+    // delete (not the main window, nor the splash).
+    static void deleteLooseWindows();
 
     lua_State *state() const { return L; }
     // True once the window has accepted a close, possibly before it was ever shown.
@@ -52,6 +55,8 @@ protected:
 private:
     void setupForm();
     void startApplication();
+    // Sends an event without arguments to the application, if one runs.
+    void tell(const char *event);
     void bootstrap();
     void watchApplication();
     void watchLoadedModules();

@@ -11,8 +11,8 @@ static const char *const usage =
     "Usage: remote-pack APPDIR -o OUT [-a FILE]...\n"
     "Packs every Lua file below APPDIR (the folder holding remote/init.lua or remote.lua, and\n"
     "modules/) into OUT, a bundle.bin for the remote host. require finds each module under the\n"
-    "name it has as a loose file. -a adds another file (a path relative to APPDIR), which the\n"
-    "application reads with require('bundle').read(path).\n";
+    "name it has as a loose file. -a adds another file inside APPDIR (relative to it, or\n"
+    "absolute), which the application reads with require('bundle').read(path).\n";
 
 static int fail(const QString &message)
 {
