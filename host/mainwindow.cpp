@@ -47,7 +47,8 @@ static int lmainwindow_animate(lua_State *L)
     QWidget *widget = checkwidget(L, 2);
     int v[8];
     for (int i = 0; i < 8; ++i)
-        v[i] = (i % 4) < 2 ? luaX_checkcoord(L, 3 + i) : luaX_checksize(L, 3 + i);
+        v[i] = (i % 4) < 2 ? luaX_checkclamped(L, 3 + i, LUAX_MINCOORD, LUAX_MAXCOORD)
+                           : luaX_checkclamped(L, 3 + i, -LUAX_MAXSIZE, LUAX_MAXSIZE);
     const bool animate = luaX_optflag(L, 11);
     MainWindow::instance()->animator().animate(widget, QRect(v[0], v[1], v[2], v[3]),
                                                QRect(v[4], v[5], v[6], v[7]), animate);

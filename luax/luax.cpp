@@ -539,6 +539,18 @@ int luaX_checkint(lua_State *L, int index)
                            std::numeric_limits<int>::max());
 }
 
+int luaX_checkclamped(lua_State *L, int index, int min, int max)
+{
+    const lua_Number n = luaL_checknumber(L, index);
+    if (std::isnan(n))
+        return qBound(min, 0, max);
+    if (n <= min)
+        return min;
+    if (n >= max)
+        return max;
+    return static_cast<int>(n);
+}
+
 int luaX_checkcoord(lua_State *L, int index)
 {
     return luaX_checkrange(L, index, LUAX_MINCOORD, LUAX_MAXCOORD);

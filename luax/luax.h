@@ -88,6 +88,8 @@ int luaX_truncate(lua_Number n);
 // argument error "out of range".
 int luaX_checkrange(lua_State *L, int index, int min, int max);
 int luaX_checkint(lua_State *L, int index);
+// A number truncated toward zero and clamped into [min, max]; NaN counts as 0.
+int luaX_checkclamped(lua_State *L, int index, int min, int max);
 int luaX_optint(lua_State *L, int index, int def);
 int luaX_checkcoord(lua_State *L, int index);
 int luaX_checksize(lua_State *L, int index);
