@@ -57,14 +57,14 @@ void ZeroconfBrowser::stop()
 
 void ZeroconfBrowser::onAdded(const KDNSSD::RemoteService::Ptr &service)
 {
-    const Key key(service->serviceName(), service->domain());
+    const Key key(service->serviceName(), zeroconfAbsoluteDomain(service->domain()));
     if (m_reports[key]++ == 0)
         emit serviceAdded(key.first, key.second);
 }
 
 void ZeroconfBrowser::onRemoved(const KDNSSD::RemoteService::Ptr &service)
 {
-    const Key key(service->serviceName(), service->domain());
+    const Key key(service->serviceName(), zeroconfAbsoluteDomain(service->domain()));
     const auto report = m_reports.find(key);
     if (report == m_reports.end() || --*report > 0)
         return;

@@ -153,6 +153,10 @@ QByteArray ZeroconfService::fullName() const
     QString name = m_name;
     name.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     name.replace(QLatin1Char('.'), QLatin1String("\\."));
-    const QString domain = m_domain.endsWith('.') ? m_domain : m_domain + '.';
-    return (name + '.' + m_type.dnssd() + '.' + domain).toUtf8();
+    return (name + '.' + m_type.dnssd() + '.' + zeroconfAbsoluteDomain(m_domain)).toUtf8();
+}
+
+QString zeroconfAbsoluteDomain(const QString &domain)
+{
+    return domain.endsWith('.') ? domain : domain + '.';
 }

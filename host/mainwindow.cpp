@@ -399,6 +399,16 @@ void MainWindow::fatal(lua_State *, const char *message)
     window->m_retry->start(0);
 }
 
+// The status bar has one line: the reason, without the traceback, and for a module that would not
+// load without the line that only names the module and its file.
+static QString failureReason(const QString &failure)
+{
+    QString reason = failure.section(QLatin1String("\nstack traceback:"), 0, 0);
+    if (reason.startsWith(QLatin1String("error loading module")) && reason.contains(":\n"))
+        reason = reason.section(QLatin1String(":\n"), 1);
+    return reason.simplified();
+}
+
 void MainWindow::showFailure()
 {
     closeApplication();
@@ -410,6 +420,7 @@ void MainWindow::showFailure()
                          "it again.\n\n" +
                          m_failure);
     setCentralWidget(report);
-    qDebug() << "The application stopped; its error is shown in the window";
-    statusBar()->showMessage("Stopped: " + m_failure.section('\n', 0, 0));
+    const QString status = "Stopped: " + failureReason(m_failure);
+    qDebug().noquote() << "The application stopped; its error is shown in the window:" << status;
+    statusBar()->showMessage(status);
 }

@@ -16,7 +16,8 @@ AudioEncoder::AudioEncoder(QObject *parent) : QIODevice(parent) {}
 // last frames.
 AudioEncoder::~AudioEncoder()
 {
-    finishFile();
+    if (m_mp3)
+        m_mp3->finish();
 }
 
 void AudioEncoder::setFormat(int sampleRate, int channels)
@@ -71,8 +72,48 @@ qint64 AudioEncoder::writeData(const char *data, qint64 size)
     }
     emit status(m_mp3 ? 1 : 0, level(samples, count));
     if (m_mp3)
-        m_mp3->encode(samples, static_cast<int>(std::min<qint64>(count, INT_MAX)));
+        encode(samples, count);
     return size;
+}
+
+// The file is set up for one or two channels: more are mixed down to one. A file that can no
+// longer be written, or that left its path, ends the take; a block LAME fails on is lost alone.
+void AudioEncoder::encode(const short *samples, qint64 count)
+{
+    if (m_channels > 2) {
+        const qint64 frames = count / m_channels;
+        m_mixed.resize(static_cast<size_t>(frames));
+        for (qint64 frame = 0; frame < frames; ++frame) {
+            int sum = 0;
+            for (int channel = 0; channel < m_channels; ++channel)
+                sum += samples[frame * m_channels + channel];
+            m_mixed[static_cast<size_t>(frame)] = static_cast<short>(sum / m_channels);
+        }
+        samples = m_mixed.data();
+        count = frames;
+    }
+    m_mp3->encode(samples, static_cast<int>(std::min<qint64>(count, INT_MAX)));
+    if (!m_pathCheck.isValid() || m_pathCheck.hasExpired(1000)) {
+        m_pathCheck.start();
+        m_mp3->stillAtPath();
+    }
+    if (m_mp3->failure())
+        endFailedTake();
+}
+
+void AudioEncoder::endFailedTake()
+{
+    std::unique_ptr<Mp3Encoder> mp3 = std::move(m_mp3);
+    mp3->finish();
+    reportFailure(m_fileName, *mp3);
+}
+
+void AudioEncoder::reportFailure(const QString &fileName, const Mp3Encoder &mp3)
+{
+    const QString reason = QString::fromLatin1(mp3.failure());
+    const QString text = QString::fromLocal8Bit(mp3.failureText().c_str());
+    qWarning().noquote() << "Recording to" << fileName << "failed:" << reason << text;
+    emit fileFailed(reason, text);
 }
 
 void AudioEncoder::start()
@@ -100,24 +141,27 @@ bool AudioEncoder::startRecording(const QString &fileName)
     auto mp3 = std::make_unique<Mp3Encoder>();
     if (mp3->open(QFile::encodeName(fileName).constData(), m_sampleRate, m_channels == 2) != 0) {
         QIODevice::close();
-        emit fileStatus(QString());
+        reportFailure(fileName, *mp3);
         return false;
     }
     m_mp3 = std::move(mp3);
+    m_fileName = fileName;
+    m_pathCheck.invalidate();
     emit fileStatus(fileName);
     return true;
 }
 
+// A take whose last frames or close failed reports why instead of the plain end.
 void AudioEncoder::stopRecording()
 {
-    finishFile();
-    emit fileStatus(QString());
-}
-
-void AudioEncoder::finishFile()
-{
-    if (!m_mp3)
+    if (!m_mp3) {
+        emit fileStatus(QString());
         return;
-    m_mp3->finish();
-    m_mp3.reset();
+    }
+    std::unique_ptr<Mp3Encoder> mp3 = std::move(m_mp3);
+    mp3->finish();
+    if (mp3->failure())
+        reportFailure(m_fileName, *mp3);
+    else
+        emit fileStatus(QString());
 }

@@ -1,6 +1,7 @@
 #ifndef AUDIOENCODER_H
 #define AUDIOENCODER_H
 
+#include <QElapsedTimer>
 #include <QIODevice>
 
 #include <memory>
@@ -10,7 +11,8 @@ class Mp3Encoder;
 
 // The device the audio input writes its captured blocks into: each block's peak level is
 // reported, and while a recording is in progress the block goes on into the MP3 file.
-// Blocks are signed 16-bit samples in native byte order, interleaved when there are two channels.
+// Blocks are signed 16-bit samples in native byte order, interleaved; more than two channels are
+// mixed down to one for the file.
 class AudioEncoder : public QIODevice
 {
     Q_OBJECT
@@ -34,16 +36,23 @@ public:
 signals:
     void status(uchar recording, uchar peak);
     void fileStatus(const QString &filename);
+    // A take that could not begin or stopped being written: a reason word and the system's text.
+    void fileFailed(const QString &reason, const QString &text);
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
     qint64 writeData(const char *data, qint64 size) override;
 
 private:
-    void finishFile();
+    void encode(const short *samples, qint64 count);
+    void endFailedTake();
+    void reportFailure(const QString &fileName, const Mp3Encoder &mp3);
 
     std::unique_ptr<Mp3Encoder> m_mp3;
+    QString m_fileName;
+    QElapsedTimer m_pathCheck;
     std::vector<short> m_aligned;
+    std::vector<short> m_mixed;
     int m_sampleRate = 44100;
     int m_channels = 1;
 };

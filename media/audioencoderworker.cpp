@@ -58,6 +58,7 @@ void AudioEncoderWorker::run()
     m_encoder->setFormat(format.sampleRate(), format.channelCount());
     connect(m_encoder, &AudioEncoder::status, this, &AudioEncoderWorker::status);
     connect(m_encoder, &AudioEncoder::fileStatus, this, &AudioEncoderWorker::fileStatus);
+    connect(m_encoder, &AudioEncoder::fileFailed, this, &AudioEncoderWorker::fileFailed);
 }
 
 bool AudioEncoderWorker::start()
@@ -78,12 +79,32 @@ void AudioEncoderWorker::stop()
     m_encoder->stop();
 }
 
+static QString inputErrorText(QAudio::Error error)
+{
+    switch (error) {
+    case QAudio::OpenError:
+        return QStringLiteral("the audio input could not be opened");
+    case QAudio::IOError:
+        return QStringLiteral("the audio input failed while reading");
+    case QAudio::FatalError:
+        return QStringLiteral("the audio input is not available");
+    default:
+        return QStringLiteral("the audio input did not start");
+    }
+}
+
 // After a file that failed to open the encoder is closed; the input stops too, or it would
 // go on writing each block into the closed device, with a warning each time.
 void AudioEncoderWorker::startRecording(const QString &filename)
 {
     qDebug() << "AudioEncoderWorker::startRecording" << filename;
-    if (!start() || m_encoder->startRecording(filename))
+    if (!start()) {
+        const QString text = inputErrorText(m_input->error());
+        qWarning().noquote() << "Recording to" << filename << "failed: nodevice" << text;
+        emit fileFailed(QStringLiteral("nodevice"), text);
+        return;
+    }
+    if (m_encoder->startRecording(filename))
         return;
     if (!m_encoder->isOpen())
         m_input->stop();

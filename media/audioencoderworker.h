@@ -20,6 +20,7 @@ public:
 signals:
     void status(uchar recording, uchar peak);
     void fileStatus(const QString &filename);
+    void fileFailed(const QString &reason, const QString &text);
 
 public slots:
     void run();

@@ -7,6 +7,7 @@
 #include <QAudioDeviceInfo>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QPointer>
 
 static void listdevices(QAudio::Mode mode, const char *title, const char *defaultTitle,
                         const QAudioDeviceInfo &defaultDevice)
@@ -44,6 +45,9 @@ AudioRecorder::AudioRecorder()
     connect(this, &AudioRecorder::recordstop, worker, &AudioEncoderWorker::stopRecording);
     connect(worker, &AudioEncoderWorker::status, this, &AudioRecorder::onStatus);
     connect(worker, &AudioEncoderWorker::fileStatus, this, &AudioRecorder::onFileStatus);
+    connect(worker, &AudioEncoderWorker::fileFailed, this, &AudioRecorder::onFileFailed);
+    m_meterTimer.setSingleShot(true);
+    connect(&m_meterTimer, &QTimer::timeout, this, &AudioRecorder::deliverLevel);
     if (QCoreApplication *application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &QObject::deleteLater);
     m_thread.start();
@@ -60,17 +64,56 @@ AudioRecorder::~AudioRecorder()
     m_thread.wait();
 }
 
+static const int levelInterval = 50;
+
+// Blocks come every few milliseconds: a Lua handler slower than that would fall ever further
+// behind. The latest level waits until 50 ms after the last delivery ended.
 void AudioRecorder::onStatus(uchar recording, uchar peak)
 {
-    if (ObjectTracker *tracker = ObjectTracker::forObject(this))
-        LuaMsgHandler(tracker, this, "onStatus", "%s %d", recording ? "record" : "stop",
-                      static_cast<int>(peak));
+    m_recording = recording;
+    m_peak = peak;
+    m_levelPending = true;
+    if (m_meterTimer.isActive())
+        return;
+    const qint64 waited = m_sinceLevel.isValid() ? m_sinceLevel.elapsed() : levelInterval;
+    if (waited >= levelInterval)
+        deliverLevel();
+    else
+        m_meterTimer.start(int(levelInterval - waited));
 }
 
+void AudioRecorder::deliverLevel()
+{
+    m_meterTimer.stop();
+    if (!m_levelPending)
+        return;
+    m_levelPending = false;
+    const QPointer<AudioRecorder> self(this);
+    if (ObjectTracker *tracker = ObjectTracker::forObject(this))
+        LuaMsgHandler(tracker, this, "onStatus", "%s %d", m_recording ? "record" : "stop",
+                      static_cast<int>(m_peak));
+    if (self)
+        m_sinceLevel.start();
+}
+
+// A level still waiting goes first: Lua sees the reports in the order the worker made them.
 void AudioRecorder::onFileStatus(const QString &filename)
 {
-    if (ObjectTracker *tracker = ObjectTracker::forObject(this))
+    const QPointer<AudioRecorder> self(this);
+    deliverLevel();
+    ObjectTracker *tracker = self ? ObjectTracker::forObject(this) : nullptr;
+    if (tracker)
         LuaMsgHandler(tracker, this, "onFileStatus", "%s", filename.toLocal8Bit().constData());
+}
+
+void AudioRecorder::onFileFailed(const QString &reason, const QString &text)
+{
+    const QPointer<AudioRecorder> self(this);
+    deliverLevel();
+    ObjectTracker *tracker = self ? ObjectTracker::forObject(this) : nullptr;
+    if (tracker)
+        LuaMsgHandler(tracker, this, "onFileStatus", "%s %s %s", "",
+                      reason.toLocal8Bit().constData(), text.toLocal8Bit().constData());
 }
 
 static AudioRecorder *checkrecorder(lua_State *L, int index)

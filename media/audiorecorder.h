@@ -3,8 +3,10 @@
 
 #include <lua.hpp>
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QThread>
+#include <QTimer>
 
 // The Lua face of a recorder: its methods only emit requests, carried out by a worker on a
 // thread of its own, whose reports come back as onStatus and onFileStatus.
@@ -26,9 +28,17 @@ signals:
 private slots:
     void onStatus(uchar recording, uchar peak);
     void onFileStatus(const QString &filename);
+    void onFileFailed(const QString &reason, const QString &text);
+    void deliverLevel();
 
 private:
     QThread m_thread;
+    // The meter reaches Lua at most every 50 ms, with the latest level.
+    QTimer m_meterTimer;
+    QElapsedTimer m_sinceLevel;
+    bool m_levelPending = false;
+    uchar m_recording = 0;
+    uchar m_peak = 0;
 };
 
 int luaopen_recorder_core(lua_State *L);

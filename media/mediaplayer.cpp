@@ -4,6 +4,7 @@
 #include "luax/objecttracker.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -121,8 +122,6 @@ static const char *mediaword(QMediaPlayer::MediaStatus status)
 
 PlayerStatus MediaPlayer::status() const
 {
-    const QByteArray error =
-        QMediaPlayer::error() == NoError ? QByteArray() : errorString().toLocal8Bit();
     // One reading of the position for both values: playback moves it on between two readings.
     const qint64 position = clampedPosition();
     return {stateword(state(), playbackRate()),
@@ -131,7 +130,7 @@ PlayerStatus MediaPlayer::status() const
             static_cast<double>(clampedDuration()),
             static_cast<double>(regionPosition(position)),
             static_cast<double>(regionDuration()),
-            error};
+            m_error};
 }
 
 void MediaPlayer::deliverStatus()
@@ -142,6 +141,20 @@ void MediaPlayer::deliverStatus()
     const PlayerStatus s = status();
     LuaMsgHandler(tracker, this, "onStatus", "%s %s %f %f %f %f %s", s.state, s.media, s.position,
                   s.duration, s.regionPosition, s.regionDuration, s.error.constData());
+}
+
+// A new file starts afresh: no region, no step target, no error of the file before. A relative
+// path counts from the working folder, as it does for the recorder.
+void MediaPlayer::open(const QString &path)
+{
+    qDebug().noquote() << "open" << path;
+    m_regionStart = 0;
+    m_regionEnd = regionLimit;
+    m_regionArmed = false;
+    m_stepTarget = -1;
+    m_stepTimer->stop();
+    m_error.clear();
+    setMedia(QMediaContent(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())));
 }
 
 // Playing toggles with pause, and leaves fast forward for normal speed. A position outside the
@@ -278,8 +291,9 @@ void MediaPlayer::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 }
 
 // An error need not change the media status, and Lua learns of it only through onStatus.
-void MediaPlayer::onError(QMediaPlayer::Error)
+void MediaPlayer::onError(QMediaPlayer::Error error)
 {
+    m_error = error == NoError ? QByteArray() : errorString().toLocal8Bit();
     deliverStatus();
 }
 
@@ -307,9 +321,7 @@ static int lmediaplayer_create(lua_State *L)
 static int lmediaplayer_open(lua_State *L)
 {
     MediaPlayer *player = checkplayer(L, 1);
-    const char *path = luaX_checkname(L, 2);
-    qDebug() << "open" << path;
-    player->setMedia(QMediaContent(QUrl::fromLocalFile(QString::fromUtf8(path))));
+    player->open(QString::fromUtf8(luaX_checkname(L, 2)));
     return 0;
 }
 

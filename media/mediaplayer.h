@@ -30,6 +30,7 @@ public:
     explicit MediaPlayer(QObject *parent = nullptr);
     ~MediaPlayer() override;
 
+    void open(const QString &path);
     void togglePlay();
     void stopToStart();
     void fastForward();
@@ -62,6 +63,7 @@ private:
     bool m_regionArmed = false;
     qint64 m_stepTarget = -1;
     QTimer *m_stepTimer;
+    QByteArray m_error;
 };
 
 int luaopen_player_core(lua_State *L);

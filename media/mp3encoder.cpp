@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include <sys/stat.h>
+
 static const int mp3BufferSize = 8192;
 static const int streamBufferSize = 65536;
 
@@ -24,25 +26,51 @@ Mp3Encoder::~Mp3Encoder()
         m_lame->lame_close(m_flags);
 }
 
+void Mp3Encoder::fail(const char *reason, const std::string &text)
+{
+    if (m_failure)
+        return;
+    m_failure = reason;
+    m_failureText = text;
+}
+
+void Mp3Encoder::failWithErrno(int error)
+{
+    const char *reason = "io";
+    if (error == ENOENT || error == ENOTDIR)
+        reason = "notfound";
+    else if (error == EACCES || error == EPERM || error == EROFS)
+        reason = "permission";
+    else if (error == ENOSPC || error == EDQUOT || error == EFBIG)
+        reason = "full";
+    fail(reason, strerror(error));
+}
+
 int Mp3Encoder::open(const char *path, int sampleRate, bool stereo)
 {
     m_lame = m_library.bind();
-    if (!m_lame)
+    if (!m_lame) {
+        fail("noencoder", "the LAME MP3 encoder library could not be loaded");
         return -1;
+    }
     m_file = fopen(path, "w+b");
     if (!m_file) {
         const int error = errno;
         printf("Failed to create file %s\n%s", path, strerror(error));
+        failWithErrno(error);
         return -1;
     }
+    m_path = path;
     setvbuf(m_file, nullptr, _IOFBF, streamBufferSize);
     if (!setUp(sampleRate, stereo ? 2 : 1)) {
         printf("Failed to initialize encoder\n");
+        fail("encoder", "LAME refused to set up the encoder");
         return -1;
     }
     m_mp3Buffer.reset(new (std::nothrow) unsigned char[mp3BufferSize]);
     if (!m_mp3Buffer) {
         printf("Out of memory");
+        fail("memory", strerror(ENOMEM));
         return -1;
     }
     m_mp3BufferSize = mp3BufferSize;
@@ -126,10 +154,29 @@ bool Mp3Encoder::writeFrames(int bytes)
     if (fwrite(m_mp3Buffer.get(), 1, static_cast<size_t>(bytes), m_file) ==
         static_cast<size_t>(bytes))
         return true;
+    const int error = errno;
     printf("Error writing mp3 output");
+    failWithErrno(error);
     return false;
 }
 
+// A file whose folder was removed (or that was renamed away) is still written, but the take
+// would be lost with it.
+bool Mp3Encoder::stillAtPath()
+{
+    struct stat atPath;
+    struct stat open;
+    if (!m_file || fstat(fileno(m_file), &open) != 0)
+        return true;
+    if (stat(m_path.c_str(), &atPath) == 0 && atPath.st_dev == open.st_dev &&
+        atPath.st_ino == open.st_ino)
+        return true;
+    fail("removed", strerror(ENOENT));
+    return false;
+}
+
+// LAME's information frame at the head of the file (written over the blank frame it started
+// with) tells a player the length of the take before it plays it.
 int Mp3Encoder::finish()
 {
     if (!m_file)
@@ -139,9 +186,10 @@ int Mp3Encoder::finish()
         printf("MP3 buffer is not big enough");
     else if (bytes < 0)
         printf("MP3 internal error:  error code=%i", bytes);
-    else
-        writeFrames(bytes);
-    fclose(m_file);
+    else if (writeFrames(bytes))
+        m_lame->lame_mp3_tags_fid(m_flags, m_file);
+    if (fclose(m_file) != 0)
+        failWithErrno(errno);
     m_file = nullptr;
     return 0;
 }

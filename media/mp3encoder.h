@@ -5,10 +5,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 // One MP3 file being written: LAME set up for the sample rate and channel count, blocks of
 // 16-bit samples encoded and appended, the last frames flushed by finish. Every failure is
-// printed to standard output; the caller only learns that it failed.
+// printed to standard output; one that ends the file (it could not be made or written, or it
+// left its path) is also kept as a reason word and the system's text.
 class Mp3Encoder
 {
 public:
@@ -24,12 +26,21 @@ public:
     int encode(const short *samples, int count);
     // Flushes LAME's last frames and closes the file; always 0.
     int finish();
+    // False, with the reason "removed", once the file open is no longer the one at its path.
+    bool stillAtPath();
+
+    // "noencoder", "encoder", "memory", "notfound", "permission", "full", "removed" or "io";
+    // null while nothing ended the file.
+    const char *failure() const { return m_failure; }
+    const std::string &failureText() const { return m_failureText; }
 
 private:
     bool setUp(int sampleRate, int channels);
     void printConfiguration() const;
     int encodeSlice(const short *samples, int frames, int channels);
     bool writeFrames(int bytes);
+    void fail(const char *reason, const std::string &text);
+    void failWithErrno(int error);
 
     LameLibrary &m_library;
     const LameApi *m_lame = nullptr;
@@ -37,6 +48,9 @@ private:
     std::unique_ptr<unsigned char[]> m_mp3Buffer;
     int m_mp3BufferSize = 0;
     lame_t m_flags = nullptr;
+    std::string m_path;
+    const char *m_failure = nullptr;
+    std::string m_failureText;
 };
 
 #endif

@@ -235,7 +235,7 @@ private slots:
             new KDNSSD::RemoteService("twice", "_dup-test._tcp", "local"));
         emit library->serviceAdded(first);
         emit library->serviceAdded(second);
-        QCOMPARE(f.take(), QStringList{"b onServiceAdded _dup-test._tcp twice local"});
+        QCOMPARE(f.take(), QStringList{"b onServiceAdded _dup-test._tcp twice local."});
         emit library->serviceRemoved(first);
         QCOMPARE(f.take(), QStringList());
         emit library->serviceRemoved(second);
@@ -265,7 +265,7 @@ private slots:
         BonjourFixture f;
         LUA_RUN(f, "a = make('a') b = make('b') b:subscribe('" + subscribed.toUtf8() +
                        "') a:publish('" + published.toUtf8() + "', 'alpha', 4242)");
-        AWAIT(f, "b onServiceAdded " + reported + " alpha local");
+        AWAIT(f, "b onServiceAdded " + reported + " alpha local.");
         LUA_RUN(f, "b:resolve('" + reported.toUtf8() + "', 'alpha')");
         const QString escaped = QRegularExpression::escape(reported);
         QVERIFY2(

@@ -268,11 +268,10 @@ private slots:
         )");
         const HostResult result = tree.run();
         QCOMPARE(result.exitCode, 0);
-        for (const char *line : {"negative width\ttrue\tnil\t-600 -530 60 40\n",
-                                 "zero size\ttrue\tnil\t-560 -540 60 40\n",
-                                 "huge\ttrue\tnil\t32767 -32768 10 10\n",
-                                 "nan\ttrue\tnil\t0 0 10 10\n",
-                                 "infinite\ttrue\tnil\t32767 0 10 10\n"})
+        for (const char *line :
+             {"negative width\ttrue\tnil\t-600 -530 60 40\n",
+              "zero size\ttrue\tnil\t-560 -540 60 40\n", "huge\ttrue\tnil\t32767 -32768 10 10\n",
+              "nan\ttrue\tnil\t0 0 10 10\n", "infinite\ttrue\tnil\t32767 0 10 10\n"})
             QVERIFY2(result.output.contains(line), qPrintable(line + ("\n" + result.output)));
     }
 
@@ -458,6 +457,9 @@ private slots:
         QVERIFY(tree.waitForLog(stopped, 2));
         tree.writeApplication("print('app: half written' ..");
         QVERIFY(tree.waitForLog(stopped, 3));
+        QVERIFY2(log().contains(QRegularExpression(
+                     "window: Stopped: \\S*remote.lua:1: unexpected symbol near <eof>\n")),
+                 qPrintable(log()));
         QCOMPARE(host.state(), QProcess::Running);
         QVERIFY(log().contains("broken on purpose") && log().contains("broken at load"));
         const QString failures = log().section("app: event onStartup 3\n", 1);

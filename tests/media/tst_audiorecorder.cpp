@@ -128,16 +128,28 @@ private slots:
         QCOMPARE(int(status.at(0).at(1).value<uchar>()), 0);
     }
 
+    void encoderRecordsInTheFormatOfItsBlocks_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("fileChannels");
+        QTest::newRow("stereo") << 22050 << 2 << 2;
+        QTest::newRow("four channels mixed down") << 44100 << 4 << 1;
+    }
+
     void encoderRecordsInTheFormatOfItsBlocks()
     {
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(int, fileChannels);
         skipWithoutLameCommand();
-        const QString file = path("stereo.mp3");
+        const QString file = path("channels.mp3");
         AudioEncoder encoder;
-        encoder.setFormat(22050, 2);
+        encoder.setFormat(rate, channels);
         QSignalSpy files(&encoder, &AudioEncoder::fileStatus);
         QSignalSpy status(&encoder, &AudioEncoder::status);
         QVERIFY(encoder.startRecording(file));
-        writeBlocks(encoder, tone(440, 12000, 22050, 2, 1.0), 2205 * 2);
+        writeBlocks(encoder, tone(440, 12000, rate, channels, 1.0), rate / 10 * channels);
         encoder.stopRecording();
         QCOMPARE(files.count(), 3);
         QCOMPARE(files.at(0).at(0).toString(), QString());
@@ -147,8 +159,8 @@ private slots:
         for (const QList<QVariant> &report : qAsConst(status))
             QCOMPARE(report.at(0).value<uchar>(), uchar(1));
         const Sound sound = decodeMp3(file);
-        QCOMPARE(sound.rate, 22050);
-        QCOMPARE(sound.channels, 2);
+        QCOMPARE(sound.rate, rate);
+        QCOMPARE(sound.channels, fileChannels);
         QVERIFY2(qAbs(sound.seconds() - 1.0) < 0.1, qPrintable(QString::number(sound.seconds())));
         QVERIFY2(qAbs(sound.frequency() - 440) < 10,
                  qPrintable(QString::number(sound.frequency())));
@@ -205,18 +217,81 @@ private slots:
         AudioEncoder encoder;
         encoder.start();
         QSignalSpy files(&encoder, &AudioEncoder::fileStatus);
+        QSignalSpy failed(&encoder, &AudioEncoder::fileFailed);
         StdoutCapture capture;
         QVERIFY(!encoder.startRecording(file));
         QVERIFY2(capture.finish().contains("Failed to create file " + QFile::encodeName(file)),
                  "no message");
-        QCOMPARE(files.count(), 2);
-        QCOMPARE(files.at(1).at(0).toString(), QString());
+        QCOMPARE(files.count(), 1);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0), QVariantList({"notfound", "No such file or directory"}));
+        QVERIFY(takeMessages().contains("Recording to " + file +
+                                        " failed: notfound No such file or directory"));
         QVERIFY(!encoder.isOpen());
         encoder.start();
         QSignalSpy status(&encoder, &AudioEncoder::status);
         writeBlocks(encoder, tone(1000, 16384, 44100, 1, 0.05), 2205);
         QCOMPARE(status.count(), 1);
         QCOMPARE(status.at(0).at(0).value<uchar>(), uchar(0));
+    }
+
+    // A full disk, or a folder removed under the take, ends it with the reason; the file keeps
+    // what was written and the meter reads "stop" from then on.
+    void takeThatStopsBeingWrittenSaysWhy_data()
+    {
+        QTest::addColumn<bool>("removeFolder");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("disk full") << false << "full";
+        QTest::newRow("folder removed") << true << "removed";
+    }
+
+    void takeThatStopsBeingWrittenSaysWhy()
+    {
+        QFETCH(bool, removeFolder);
+        QFETCH(QString, reason);
+        skipWithoutLameCommand();
+        QTemporaryDir folder;
+        const QString file = removeFolder ? folder.filePath("take.mp3") : "/dev/full";
+        AudioEncoder encoder;
+        QSignalSpy failed(&encoder, &AudioEncoder::fileFailed);
+        QSignalSpy status(&encoder, &AudioEncoder::status);
+        QVERIFY(encoder.startRecording(file));
+        const QVector<short> second = tone(1000, 16384, 44100, 1, 1.0);
+        writeBlocks(encoder, second, 4410);
+        if (removeFolder) {
+            QVERIFY(folder.remove());
+            QTest::qWait(1100);
+        }
+        for (int i = 0; i < 12 && failed.isEmpty(); ++i)
+            writeBlocks(encoder, second, 4410);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), reason);
+        QVERIFY(!failed.at(0).at(1).toString().isEmpty());
+        status.clear();
+        writeBlocks(encoder, second, 44100);
+        QCOMPARE(status.count(), 1);
+        QCOMPARE(status.at(0).at(0).value<uchar>(), uchar(0));
+    }
+
+    // A handler slower than the blocks come neither floods Lua nor holds up the stop.
+    void slowMeterHandlerKeepsUp()
+    {
+        skipWithoutSoundServer();
+        LuaFixture f;
+        loadMediaModules(f);
+        LUA_RUN(f, "function answer.onStatus() local t = os.clock() + 0.01 "
+                   "while os.clock() < t do end return 0 end r = recorder.create() r:start()");
+        GlobalObject recorder(f, "r", "AudioRecorder");
+        EventLog log(f);
+        QVERIFY(log.waitFor("onStatus stop \\d+"));
+        log.take();
+        const int levels = log.take(2000).filter(QRegularExpression("^onStatus")).size();
+        QVERIFY2(levels >= 20 && levels <= 44, qPrintable(QString::number(levels)));
+        QElapsedTimer clock;
+        clock.start();
+        LUA_RUN(f, "r:stop()");
+        QVERIFY(log.waitFor("onFileStatus "));
+        QVERIFY2(clock.elapsed() < 300, qPrintable(QString::number(clock.elapsed())));
     }
 
     void recordsThreeSecondsOfTheTone()

@@ -1,5 +1,7 @@
 #include "common/luafixture.h"
+#include "media/lamelibrary.h"
 #include "media/mediaplayer.h"
+#include "media/mp3encoder.h"
 #include "soundcheck.h"
 
 #include <QProcess>
@@ -224,7 +226,9 @@ private slots:
         QVERIFY2(quiet.peak() < 300, qPrintable(QString::number(quiet.peak())));
     }
 
-    void unplayableFileReportsItsError()
+    // The next file starts afresh: without the error or the region of the one before, and a
+    // relative path counts from the working folder.
+    void unplayableFileReportsItsErrorAndTheNextStartsAfresh()
     {
         const QString file = m_dir.filePath("not-sound.wav");
         QFile text(file);
@@ -239,6 +243,31 @@ private slots:
         QTRY_COMPARE(now(f).value(1), QString("invalid"));
         QVERIFY(!now(f).value(6).isEmpty());
         QTRY_VERIFY(f.eval("statuses[#statuses][7] ~= ''") == "true");
+        const QString working = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        LUA_RUN(f, "p:setRegion(1000, 2000) p:open('tone.wav')");
+        QDir::setCurrent(working);
+        QTRY_COMPARE(f.eval("now()"), QString("stop|loaded|0.0|6000.0|0.0|6000.0|"));
+    }
+
+    // The encoder's information frame gives a take just recorded its length at once.
+    void freshTakeOpensWithItsLength()
+    {
+        const QString take = m_dir.filePath("take.mp3");
+        {
+            LameLibrary lame({"libmp3lame.so.0"});
+            Mp3Encoder encoder(lame);
+            QCOMPARE(encoder.open(QFile::encodeName(take).constData(), 44100, false), 0);
+            const QVector<short> samples = tone(440, 16384, 44100, 1, 2.5);
+            QCOMPARE(encoder.encode(samples.constData(), samples.size()), 0);
+            QCOMPARE(encoder.finish(), 0);
+        }
+        LuaFixture f;
+        loadMediaModules(f);
+        LUA_RUN(f, statusLog);
+        LUA_RUN(f, "p = player.create() p:open('" + take.toUtf8() + "')");
+        QTRY_COMPARE(now(f).value(1), QString("loaded"));
+        QTRY_VERIFY2(qAbs(now(f).value(3).toDouble() - 2500) <= 50, qPrintable(f.eval("now()")));
     }
 
     void badArgumentsAreLuaErrors()
