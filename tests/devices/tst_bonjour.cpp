@@ -288,8 +288,8 @@ private slots:
         QVERIFY2(peer.waitForStarted(), "avahi-publish (avahi-utils) is missing");
         LUA_RUN(f, "b = make('b') b:subscribe('_remote._tcp') "
                    "a = make('a') a:publish('remote', 'fraction', 80.9)");
-        AWAIT(f, "b onServiceAdded _remote._tcp peer local");
-        AWAIT(f, "b onServiceAdded _remote._tcp fraction local");
+        AWAIT(f, "b onServiceAdded _remote._tcp peer local.");
+        AWAIT(f, "b onServiceAdded _remote._tcp fraction local.");
         LUA_RUN(f, "b:resolve('_remote._tcp', 'peer', 'local')");
         const QString resolved = f.await("b onResolved peer\\._remote\\._tcp\\.local\\. \\S+ 5555");
         QVERIFY2(!resolved.isNull(), resolved.isNull() ? qPrintable(f.log()) : "");
@@ -309,7 +309,7 @@ private slots:
         BonjourFixture f;
         LUA_RUN(f, "c = make('c') c:subscribe('taken') a = make('a') "
                    "a:publish('taken', 'same', 1000)");
-        AWAIT(f, "c onServiceAdded _taken._tcp same local");
+        AWAIT(f, "c onServiceAdded _taken._tcp same local.");
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Registration Failed: [23]$"));
         LUA_RUN(f, "b = make('b') b:publish('taken', 'same', 2000)");
         const QStringList found = browseWithAvahi("_taken._tcp");
@@ -330,7 +330,7 @@ private slots:
         BonjourFixture f;
         LUA_RUN(f, "a = make('a') b = make('b') b:subscribe('restart') "
                    "a:publish('restart', 'phoenix', 7000)");
-        AWAIT(f, "b onServiceAdded _restart._tcp phoenix local");
+        AWAIT(f, "b onServiceAdded _restart._tcp phoenix local.");
         LUA_RUN(f, "b:resolve('restart', 'ghost')");
         QTest::ignoreMessage(QtDebugMsg, "onResolveError: 4");
         QTest::ignoreMessage(QtDebugMsg, "Browsing Failed: 4");
@@ -345,7 +345,7 @@ private slots:
         QProcess daemon;
         daemon.start("avahi-daemon", {"--daemonize", "--no-chroot", "--file", config});
         QVERIFY(daemon.waitForFinished() && daemon.exitCode() == 0);
-        QVERIFY2(!f.awaitLine("b onServiceAdded _restart._tcp phoenix local", 15000).isNull(),
+        QVERIFY2(!f.awaitLine("b onServiceAdded _restart._tcp phoenix local.", 15000).isNull(),
                  qPrintable(f.log()));
         QCOMPARE(f.take(), QStringList());
     }
