@@ -8,8 +8,10 @@
 #include <QDebug>
 #include <QMouseEvent>
 #include <QPropertyAnimation>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -72,13 +74,16 @@ static Paragraph *paragraph(QTextBlock block)
     return data;
 }
 
-static void showparagraph(const QTextBlock &block, const Paragraph &data)
+// A hidden paragraph leaves no trace: no tag colour, no red name, and no line of its own.
+static void showparagraph(QTextBlock block, const Paragraph &data)
 {
     QTextCharFormat format = data.format;
     if (!data.visible) {
         format.setForeground(QBrush(Qt::white));
         format.setFontPointSize(1);
+        format.clearBackground();
     }
+    block.setVisible(data.visible);
     QTextCursor cursor(block);
     cursor.select(QTextCursor::BlockUnderCursor);
     cursor.setCharFormat(format);
@@ -89,6 +94,9 @@ FDView::FDView(QWidget *parent)
 {
     m_animation->setObjectName("scrollAnimation");
     m_animation->setEasingCurve(QEasingCurve::InOutCubic);
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &FDView::applyPendingPosition);
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this] { m_positionPending = false; });
 }
 
 FDView::~FDView()
@@ -96,10 +104,15 @@ FDView::~FDView()
     ObjectTracker::release(this);
 }
 
+// A script loaded before the view is shown opens at its top (the text edit would show its
+// cursor, which followed the insertions to the end).
 void FDView::clearScript()
 {
+    endAdding();
     clear();
     m_cursor = QTextCursor(document());
+    m_positionPending = !isVisible();
+    m_pendingFraction = 0;
 }
 
 void FDView::applyKind(const QString &name)
@@ -123,18 +136,43 @@ void FDView::applyKind(const QString &name)
     m_baseSize = kind.pointSize;
 }
 
+// Paragraphs added in a row (a script loaded from one callback) are one edit, laid out once when
+// the event loop runs again or when the application asks where the view stands.
+void FDView::beginAdding()
+{
+    if (m_adding)
+        return;
+    m_adding = true;
+    m_cursor.beginEditBlock();
+    QTimer::singleShot(0, this, &FDView::endAdding);
+}
+
+void FDView::endAdding()
+{
+    if (!m_adding)
+        return;
+    m_adding = false;
+    m_cursor.endEditBlock();
+}
+
+// Every line of the text is a paragraph of its own with the same kind and tag.
 void FDView::addParagraph(const QString &text, const QString &kind, int tag)
 {
     if (m_cursor.isNull())
         return;
+    beginAdding();
     if (!kind.isEmpty())
         applyKind(kind);
-    m_cursor.insertBlock(m_blockFormat, m_charFormat);
-    QTextBlock block = m_cursor.block();
-    block.setUserState(tag);
-    block.setUserData(new Paragraph(m_charFormat, m_baseSize));
-    if (!text.isEmpty())
-        m_cursor.insertText(text, m_charFormat);
+    const QStringList lines =
+        text.split(QRegularExpression(QStringLiteral("\\r\\n|[\\n\\r\\x{2029}]")));
+    for (const QString &line : lines) {
+        m_cursor.insertBlock(m_blockFormat, m_charFormat);
+        QTextBlock block = m_cursor.block();
+        block.setUserState(tag);
+        block.setUserData(new Paragraph(m_charFormat, m_baseSize));
+        if (!line.isEmpty())
+            m_cursor.insertText(line, m_charFormat);
+    }
 }
 
 void FDView::insertPageBreak()
@@ -143,29 +181,35 @@ void FDView::insertPageBreak()
         m_cursor.insertHtml("<hr>");
 }
 
-void FDView::setTagColor(int tag, const QColor &color)
+// All paragraphs of a tag change in one edit, laid out once: one edit each would lay out a
+// long script thousands of times.
+template <class Change> static void changetag(QTextDocument *document, int tag, Change change)
 {
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+    QTextCursor edit(document);
+    edit.beginEditBlock();
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
         if (block.userState() != tag)
             continue;
         Paragraph *data = paragraph(block);
-        data->format.setBackground(QBrush(color));
+        change(*data);
         showparagraph(block, *data);
     }
+    edit.endEditBlock();
+}
+
+void FDView::setTagColor(int tag, const QColor &color)
+{
+    changetag(document(), tag, [&](Paragraph &data) { data.format.setBackground(QBrush(color)); });
 }
 
 // A paragraph shown again takes the font scale in force now.
 void FDView::setTagVisible(int tag, bool visible)
 {
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
-        if (block.userState() != tag)
-            continue;
-        Paragraph *data = paragraph(block);
-        data->visible = visible;
-        if (visible && data->baseSize > 0)
-            data->format.setFontPointSize(data->baseSize * m_fontScale);
-        showparagraph(block, *data);
-    }
+    changetag(document(), tag, [&](Paragraph &data) {
+        data.visible = visible;
+        if (visible && data.baseSize > 0)
+            data.format.setFontPointSize(data.baseSize * m_fontScale);
+    });
 }
 
 double FDView::scrollFraction() const
@@ -174,11 +218,30 @@ double FDView::scrollFraction() const
     return bar->maximum() ? double(bar->value()) / bar->maximum() : 0;
 }
 
+// A position asked for before the view is shown holds once it is laid out, until the reader or
+// the application scrolls.
 void FDView::jumpTo(double fraction)
 {
+    endAdding();
     QScrollBar *bar = verticalScrollBar();
     qDebug() << "setPosition" << fraction << bar->maximum() << bar->pageStep();
     bar->setValue(luaX_truncate(fraction * bar->maximum()));
+    m_positionPending = !isVisible();
+    m_pendingFraction = fraction;
+}
+
+void FDView::applyPendingPosition()
+{
+    if (!m_positionPending)
+        return;
+    QScrollBar *bar = verticalScrollBar();
+    bar->setValue(luaX_truncate(m_pendingFraction * bar->maximum()));
+}
+
+void FDView::showEvent(QShowEvent *event)
+{
+    QTextEdit::showEvent(event);
+    applyPendingPosition();
 }
 
 void FDView::animate(int start, int end)
@@ -192,10 +255,12 @@ void FDView::animate(int start, int end)
 // A scroll that interrupts another first jumps to where the other was going.
 void FDView::scrollTo(double fraction)
 {
+    endAdding();
     QScrollBar *bar = verticalScrollBar();
     const int maximum = bar->maximum();
     const int target = maximum ? luaX_truncate(fraction * maximum) : 0;
     qDebug() << "scrollTo" << fraction << maximum << bar->pageStep() << bar->value() << target;
+    m_positionPending = false;
     int start = bar->value();
     if (m_animation->state() == QAbstractAnimation::Running) {
         start = m_animation->endValue().toInt();
@@ -208,11 +273,13 @@ void FDView::scrollTo(double fraction)
 // the other was going. Any step moves by one unit at least, a zero step forwards.
 double FDView::scrollStep(double steps)
 {
+    endAdding();
     QScrollBar *bar = verticalScrollBar();
     const int maximum = bar->maximum();
     const int delta = luaX_truncate(std::max(1.0, bar->pageStep() * std::fabs(steps)));
     int base = bar->value();
     qDebug() << "scrollStep" << steps << maximum << bar->pageStep() << base << delta;
+    m_positionPending = false;
     int start = base;
     if (m_animation->state() == QAbstractAnimation::Running) {
         base = m_animation->endValue().toInt();
@@ -327,7 +394,9 @@ static int lfdview_setVisibleForTag(lua_State *L)
 
 static int lfdview_position(lua_State *L)
 {
-    lua_pushnumber(L, checkfdview(L, 1)->scrollFraction());
+    FDView *view = checkfdview(L, 1);
+    view->endAdding();
+    lua_pushnumber(L, view->scrollFraction());
     return 1;
 }
 

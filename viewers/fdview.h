@@ -36,6 +36,8 @@ public:
     void setFontScale(double scale) { m_fontScale = scale; }
     double fontScale() const { return m_fontScale; }
 
+    // Lays out the paragraphs added since the event loop last ran.
+    void endAdding();
     double scrollFraction() const;
     void jumpTo(double fraction);
     void scrollTo(double fraction);
@@ -44,9 +46,12 @@ public:
 
 protected:
     void mouseMoveEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void applyKind(const QString &kind);
+    void beginAdding();
+    void applyPendingPosition();
     void animate(int start, int end);
 
     QTextCursor m_cursor;
@@ -55,6 +60,9 @@ private:
     double m_baseSize = 0;
     double m_fontScale = 1.0;
     QPropertyAnimation *m_animation;
+    bool m_adding = false;
+    bool m_positionPending = false;
+    double m_pendingFraction = 0;
 };
 
 int luaopen_fdview_core(lua_State *L);

@@ -4,6 +4,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QPropertyAnimation>
 #include <QScrollBar>
@@ -150,6 +151,84 @@ private slots:
         QVERIFY(block.previous().text().isEmpty());
     }
 
+    void everyLineOfAnAddIsATaggedParagraph()
+    {
+        ViewerFixture f;
+        LUA_RUN(f, "v:clear() v:add('a\\nb\\r\\nc', 'Dialogue', 5)");
+        QCOMPARE(f.view->document()->blockCount(), 4);
+        for (QTextBlock block = f.view->document()->firstBlock().next(); block.isValid();
+             block = block.next()) {
+            QCOMPARE(block.userState(), 5);
+            QCOMPARE(block.blockFormat().leftMargin(), 70.0);
+        }
+        QCOMPARE(f.view->document()->lastBlock().text(), QString("c"));
+    }
+
+    // 7,500 paragraphs in a view on screen: each change laid out on its own took seconds.
+    void longScriptChangesWithoutFreezing()
+    {
+        ViewerFixture f;
+        QElapsedTimer clock;
+        clock.start();
+        LUA_RUN(f, "v:clear() for i = 1, 1875 do v:add('INT. ROOM', 'Scene') "
+                   "v:add('JONAS', 'Character', 2) v:add('He speaks a while.', 'Dialogue', 2) "
+                   "v:add('He leaves.', 'Action') end");
+        QCoreApplication::processEvents();
+        qDebug() << "added in" << clock.restart() << "ms";
+        LUA_RUN(f, "v:setColor(2, 0xFFFF00)");
+        QCoreApplication::processEvents();
+        qDebug() << "coloured in" << clock.restart() << "ms";
+        LUA_RUN(f, "v:setVisibleForTag(2, 0)");
+        QCoreApplication::processEvents();
+        const qint64 hidden = clock.elapsed();
+        qDebug() << "hidden in" << hidden << "ms";
+        QVERIFY2(hidden < 500, qPrintable(QString::number(hidden)));
+    }
+
+    // Hidden paragraphs take no room: the script closes up around them.
+    void hiddenParagraphsLeaveNoGap()
+    {
+        ViewerFixture f;
+        LUA_RUN(f, "v:clear() v:add('Before', 'Action') for i = 1, 20 do "
+                   "v:add('JONAS', 'Character', 2) v:add('Words.', 'Dialogue', 2) end "
+                   "v:add('After', 'Action')");
+        f.view->endAdding();
+        const qreal whole = f.view->document()->documentLayout()->documentSize().height();
+        LUA_RUN(f, "v:setVisibleForTag(2, 0)");
+        const qreal hidden = f.view->document()->documentLayout()->documentSize().height();
+        QVERIFY2(hidden < whole / 10, qPrintable(QString("%1 of %2").arg(hidden).arg(whole)));
+    }
+
+    // The view opened at its end: the text edit shows its cursor when it is first shown.
+    void positionAskedBeforeShowingHolds_data()
+    {
+        QTest::addColumn<QByteArray>("fraction");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("none asked: the top") << QByteArray("nil") << 0.0;
+        QTest::newRow("top") << QByteArray("0") << 0.0;
+        QTest::newRow("half") << QByteArray("0.5") << 0.5;
+    }
+
+    void positionAskedBeforeShowingHolds()
+    {
+        QFETCH(QByteArray, fraction);
+        QFETCH(double, expected);
+        ViewerFixture f;
+        LUA_RUN(f,
+                QByteArray("page = qt.QWidget.create(nil, false) page:setGeometry(0, 0, 400, 300) "
+                           "w = FDView.create(page) w:setGeometry(0, 0, 400, 300) w:clear() "
+                           "for i = 1, 200 do w:add('Line ' .. i, 'Action') end "
+                           "if FRACTION then w:setPosition(FRACTION) end")
+                    .replace("FRACTION", fraction));
+        auto *view = qobject_cast<FDView *>(f.widget("w"));
+        f.widget("page")->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.widget("page")));
+        QTest::qWait(50);
+        const QScrollBar *bar = view->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), int(expected * bar->maximum()));
+    }
+
     void nothingIsAddedBeforeClear()
     {
         ViewerFixture f;
@@ -275,7 +354,8 @@ private slots:
         const QBrush blue(QColor(0, 0, 255));
         QCOMPARE(textformat(title).fontPointSize(), 1.0);
         QCOMPARE(textformat(name).foreground(), QBrush(Qt::white));
-        QCOMPARE(textformat(name).background(), blue);
+        QVERIFY(!textformat(name).hasProperty(QTextFormat::BackgroundBrush));
+        QVERIFY(!name.isVisible());
 
         LUA_RUN(f, "v:setColor(4, 0x00FF00) v:setVisibleForTag(4, 1)");
         const QBrush green(QColor(0, 255, 0));
@@ -408,6 +488,7 @@ private slots:
         QFETCH(bool, selects);
         ViewerFixture f;
         LUA_RUN(f, "v:clear() v:add('some words to drag over', 'Action') v:setEdit(" + edit + ")");
+        f.view->endAdding();
         QTextCursor cursor(f.view->document()->lastBlock());
         const QPoint from = f.view->cursorRect(cursor).center();
         cursor.movePosition(QTextCursor::EndOfBlock);
