@@ -127,22 +127,31 @@ end
 local markColors = {0xFFF59D, 0xB3E5FC, 0xC8E6C9}
 
 local function toggleMark(tag)
-    documents.marked[tag] = not documents.marked[tag]
+    documents.marked[tag] = not documents.marked[tag] or nil
     local color = markColors[(tag - 1) % #markColors + 1]
     documents.script:setColor(tag, documents.marked[tag] and color or 0xFFFFFF)
 end
 
 local function toggleHidden(tag)
-    documents.hidden[tag] = not documents.hidden[tag]
+    documents.hidden[tag] = not documents.hidden[tag] or nil
     documents.script:setVisibleForTag(tag, documents.hidden[tag] and 0 or 1)
 end
 
--- A new font scale applies to paragraphs added after it: the script is loaded again.
+-- A new font scale applies to paragraphs added after it: the script is loaded again, with its
+-- marks and hidden characters as they were.
 local function scaleFont(factor)
+    local view = documents.script
     documents.scale = math.max(0.5, math.min(3, documents.scale * factor))
-    documents.script:setFontScale(documents.scale)
+    view:setFontScale(documents.scale)
+    local at = view:position()
     loadScript()
-    documents.marked, documents.hidden = {}, {}
+    for tag in pairs(documents.marked) do
+        view:setColor(tag, markColors[(tag - 1) % #markColors + 1])
+    end
+    for tag in pairs(documents.hidden) do
+        view:setVisibleForTag(tag, 0)
+    end
+    view:setPosition(at)
 end
 
 local function addButton(page, label, action)
