@@ -34,28 +34,49 @@ static QString problem(const Poppler::Document *document)
     return QString();
 }
 
+static std::unique_ptr<Poppler::Document> load(const QString &path, QString *reason)
+{
+    if (!QFileInfo(path).isFile()) {
+        *reason = "no such file";
+        return nullptr;
+    }
+    std::unique_ptr<Poppler::Document> document(Poppler::Document::load(path));
+    *reason = problem(document.get());
+    if (!reason->isEmpty())
+        return nullptr;
+    return document;
+}
+
+static QVector<QSizeF> pagesizes(const Poppler::Document &document)
+{
+    QVector<QSizeF> sizes;
+    sizes.reserve(document.numPages());
+    for (int page = 0; page < document.numPages(); ++page)
+        sizes.append(pagesize(document, page));
+    return sizes;
+}
+
+bool PageRenderer::readPageSizes(const QString &path, QVector<QSizeF> *sizes, QString *reason)
+{
+    const std::unique_ptr<Poppler::Document> document = load(path, reason);
+    if (!document)
+        return false;
+    *sizes = pagesizes(*document);
+    return true;
+}
+
 void PageRenderer::open(int generation, const QString &path)
 {
     m_generation = generation;
-    m_document.reset();
-    if (!QFileInfo(path).isFile()) {
-        emit failed(generation, "no such file");
-        return;
-    }
-    m_document.reset(Poppler::Document::load(path));
-    const QString reason = problem(m_document.get());
-    if (!reason.isEmpty()) {
-        m_document.reset();
+    QString reason;
+    m_document = load(path, &reason);
+    if (!m_document) {
         emit failed(generation, reason);
         return;
     }
     m_document->setRenderHint(Poppler::Document::Antialiasing);
     m_document->setRenderHint(Poppler::Document::TextAntialiasing);
-    QVector<QSizeF> sizes;
-    sizes.reserve(m_document->numPages());
-    for (int page = 0; page < m_document->numPages(); ++page)
-        sizes.append(pagesize(*m_document, page));
-    emit opened(generation, sizes);
+    emit opened(generation, pagesizes(*m_document));
 }
 
 // A picture in a format the window paints without converting it: conversion while painting
@@ -68,9 +89,21 @@ static QImage paintable(const QImage &image)
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-void PageRenderer::render(int generation, int page, double dpi)
+static bool shouldAbort(const QVariant &closure)
 {
-    if (generation != m_generation || !m_document)
+    const auto *renderer = static_cast<const PageRenderer *>(closure.value<void *>());
+    return renderer->aborted();
+}
+
+bool PageRenderer::aborted() const
+{
+    return m_ticket < m_abortBelow.load();
+}
+
+void PageRenderer::render(int generation, int page, double dpi, int ticket)
+{
+    m_ticket = ticket;
+    if (generation != m_generation || !m_document || aborted())
         return;
     const std::unique_ptr<Poppler::Page> source(m_document->page(page));
     QImage image;
@@ -78,7 +111,12 @@ void PageRenderer::render(int generation, int page, double dpi)
         const QSizeF size = source->pageSizeF() * (dpi / 72);
         const double pixels = size.width() * size.height();
         const double resolution = pixels > mostPixels ? dpi * std::sqrt(mostPixels / pixels) : dpi;
-        image = paintable(source->renderToImage(resolution, resolution));
+        image = source->renderToImage(resolution, resolution, -1, -1, -1, -1,
+                                      Poppler::Page::Rotate0, nullptr, nullptr, shouldAbort,
+                                      QVariant::fromValue(static_cast<void *>(this)));
+        if (aborted())
+            return;
+        image = paintable(image);
     }
     emit rendered(generation, page, dpi, image);
 }

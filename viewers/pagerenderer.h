@@ -6,6 +6,7 @@
 #include <QSizeF>
 #include <QVector>
 
+#include <atomic>
 #include <memory>
 
 namespace Poppler
@@ -25,10 +26,18 @@ public:
     PageRenderer();
     ~PageRenderer() override;
 
+    // The page sizes of a file, read on the calling thread; false with the reason when it does
+    // not open.
+    static bool readPageSizes(const QString &path, QVector<QSizeF> *sizes, QString *reason);
+
     void open(int generation, const QString &path);
     // Renders at the resolution asked for, or lower for a page that would take more memory
-    // than one page may.
-    void render(int generation, int page, double dpi);
+    // than one page may. A render whose ticket falls below the one set by abortBelow stops
+    // as soon as the library looks, and reports nothing.
+    void render(int generation, int page, double dpi, int ticket = 0);
+    // Called from any thread.
+    void abortBelow(int ticket) { m_abortBelow.store(ticket); }
+    bool aborted() const;
 
     // Sizes of pages come from the file; beyond the format's own limit they are bounded to it.
     static constexpr double largestSide = 14400;
@@ -42,6 +51,8 @@ signals:
 private:
     std::unique_ptr<Poppler::Document> m_document;
     int m_generation = 0;
+    std::atomic<int> m_abortBelow{0};
+    int m_ticket = 0;
 };
 
 #endif

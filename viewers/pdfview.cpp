@@ -7,6 +7,7 @@
 #include "viewermodule.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -18,42 +19,82 @@
 // Pixels: every position in the document, and every sum of two of them, stays an int.
 static const int largestDocument = 1 << 30;
 
-PdfView::PdfView(QWidget *parent) : QAbstractScrollArea(parent), m_renderer(new PageRenderer)
+PdfView::PdfView(QWidget *parent)
+    : QAbstractScrollArea(parent), m_thread(new QThread), m_renderer(new PageRenderer)
 {
     // A scroll bar that came and went with the zoom would change the width it is fitted to.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_renderer->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_renderer, &QObject::deleteLater);
+    m_renderer->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_renderer, &QObject::deleteLater);
     connect(m_renderer, &PageRenderer::opened, this, &PdfView::onOpened, Qt::QueuedConnection);
     connect(m_renderer, &PageRenderer::failed, this, &PdfView::onFailed, Qt::QueuedConnection);
     connect(m_renderer, &PageRenderer::rendered, this, &PdfView::onRendered, Qt::QueuedConnection);
-    m_thread.start();
+    m_reloadTimer.setSingleShot(true);
+    m_reloadTimer.setInterval(300);
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_reloadTimer,
+            QOverload<>::of(&QTimer::start));
+    connect(&m_reloadTimer, &QTimer::timeout, this, &PdfView::reload);
+    m_thread->start();
 }
 
-// The worker may be in the middle of a page: the view waits for it, and the renderer, with
-// its document, is deleted as the thread finishes.
+// A page still rendering is told to give up. A worker that does not stop at once (the library
+// looks only now and then) is left to finish on its own: the thread and the renderer, with its
+// document, are deleted when it does.
 PdfView::~PdfView()
 {
     ObjectTracker::release(this);
-    m_thread.quit();
-    m_thread.wait();
+    m_renderer->abortBelow(m_ticket + 1);
+    m_thread->quit();
+    if (m_thread->wait(200)) {
+        delete m_thread;
+        return;
+    }
+    qWarning("pdf2.core: a page of \"%s\" is still rendering; it is left to finish",
+             qUtf8Printable(m_path));
+    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
 }
 
+static QVector<QSizeF> fittingpages(const QVector<QSizeF> &sizes);
+
+// The sizes are read here, so the place can be set at once; the worker loads its own copy.
 void PdfView::open(const QString &path)
 {
     ++m_generation;
+    m_renderer->abortBelow(m_ticket + 1);
     m_path = path;
-    m_sizes.clear();
     m_pictures.clear();
     m_inFlight = -1;
     m_fitWidth = true;
-    layoutPages();
-    viewport()->update();
+    m_watcher.removePaths(m_watcher.files());
+    if (QFileInfo::exists(path))
+        m_watcher.addPath(path);
     PageRenderer *renderer = m_renderer;
     const int generation = m_generation;
     QMetaObject::invokeMethod(
         renderer, [renderer, generation, path] { renderer->open(generation, path); },
         Qt::QueuedConnection);
+    QVector<QSizeF> sizes;
+    QString reason;
+    PageRenderer::readPageSizes(path, &sizes, &reason);
+    m_sizes = fittingpages(sizes);
+    m_totalHeight = 0;
+    for (const QSizeF &size : qAsConst(m_sizes))
+        m_totalHeight += size.height();
+    Position start;
+    start.fitWidth = true;
+    layoutPages();
+    setPosition(start);
+    viewport()->update();
+}
+
+// Overwritten or replaced by a new file: the same place, where the page is still there.
+void PdfView::reload()
+{
+    const Position place = position();
+    qWarning("pdf2.core: \"%s\" changed on disk; opened again", qUtf8Printable(m_path));
+    open(m_path);
+    if (!m_sizes.isEmpty() && place.page < pageCount())
+        setPosition(place);
 }
 
 // Pages that would not fit into a view even at the smallest zoom are left out.
@@ -70,20 +111,11 @@ static QVector<QSizeF> fittingpages(const QVector<QSizeF> &sizes)
     return pages;
 }
 
-void PdfView::onOpened(int generation, const QVector<QSizeF> &sizes)
+void PdfView::onOpened(int generation)
 {
     if (generation != m_generation)
         return;
-    m_sizes = fittingpages(sizes);
-    m_widest = 0;
-    m_totalHeight = 0;
-    for (const QSizeF &size : qAsConst(m_sizes)) {
-        m_widest = std::max(m_widest, size.width());
-        m_totalHeight += size.height();
-    }
-    Position start;
-    start.fitWidth = true;
-    setPosition(start);
+    refresh();
     emit opened(pageCount());
 }
 
@@ -116,9 +148,10 @@ double PdfView::boundedZoom(double zoom) const
     return std::max(minZoom, std::min(zoom, upper));
 }
 
-double PdfView::fitZoom() const
+// One wide or huge page among the others does not shrink them all.
+double PdfView::fitZoom(int page) const
 {
-    return boundedZoom((viewport()->width() - 2 * gap) / m_widest);
+    return boundedZoom((viewport()->width() - 2 * gap) / m_sizes.at(page).width());
 }
 
 double PdfView::dpi() const
@@ -194,6 +227,11 @@ int PdfView::wantedPage() const
     return -1;
 }
 
+bool PdfView::nearView(int page) const
+{
+    return page >= currentPage() - 1 && page <= lastVisiblePage() + 1;
+}
+
 void PdfView::dropFarPictures()
 {
     const int first = currentPage() - 2;
@@ -214,6 +252,10 @@ void PdfView::refresh()
     if (m_sizes.isEmpty())
         return;
     dropFarPictures();
+    if (m_inFlight >= 0 && wantedPage() != m_inFlight && !nearView(m_inFlight)) {
+        m_renderer->abortBelow(m_ticket + 1);
+        m_inFlight = -1;
+    }
     if (m_inFlight >= 0)
         return;
     const int page = wantedPage();
@@ -223,8 +265,10 @@ void PdfView::refresh()
     PageRenderer *renderer = m_renderer;
     const int generation = m_generation;
     const double resolution = dpi();
+    const int ticket = ++m_ticket;
     QMetaObject::invokeMethod(
-        renderer, [=] { renderer->render(generation, page, resolution); }, Qt::QueuedConnection);
+        renderer, [=] { renderer->render(generation, page, resolution, ticket); },
+        Qt::QueuedConnection);
 }
 
 void PdfView::turnPage(int step)
@@ -256,13 +300,15 @@ void PdfView::setPosition(const Position &position)
 {
     if (m_sizes.isEmpty())
         return;
+    const int page = qBound(0, position.page, pageCount() - 1);
     m_fitWidth = position.fitWidth || position.zoom <= 0;
-    m_zoom = m_fitWidth ? fitZoom() : boundedZoom(position.zoom);
+    m_zoom = m_fitWidth ? fitZoom(page) : boundedZoom(position.zoom);
     const double scale = position.zoom > 0 ? m_zoom / position.zoom : 1.0;
     layoutPages();
-    const int page = qBound(0, position.page, pageCount() - 1);
     // The gap does not scale: only the part of the offset past it does.
-    const qint64 top = qint64(m_tops.at(page)) + scaled(double(position.y) - gap, scale);
+    const qint64 top = position.y <= gap
+                           ? qint64(m_tops.at(page)) - gap + position.y
+                           : qint64(m_tops.at(page)) + scaled(double(position.y) - gap, scale);
     horizontalScrollBar()->setValue(scaled(position.x, scale));
     verticalScrollBar()->setValue(int(qBound<qint64>(0, top, largestDocument)));
     refresh();
@@ -365,6 +411,12 @@ static int lpdfview_open(lua_State *L)
     return 0;
 }
 
+static int lpdfview_pageCount(lua_State *L)
+{
+    lua_pushinteger(L, checkpdfview(L, 1)->pageCount());
+    return 1;
+}
+
 static int lpdfview_scroll(lua_State *L)
 {
     PdfView *view = checkpdfview(L, 1);
@@ -374,7 +426,8 @@ static int lpdfview_scroll(lua_State *L)
 
 static const luaL_Reg pdfview_functions[] = {
     {"create", lpdfview_create}, {"goto", lpdfview_goto},     {"position", lpdfview_position},
-    {"open", lpdfview_open},     {"scroll", lpdfview_scroll}, {nullptr, nullptr},
+    {"open", lpdfview_open},     {"scroll", lpdfview_scroll}, {"pageCount", lpdfview_pageCount},
+    {nullptr, nullptr},
 };
 
 int luaopen_pdf2_core(lua_State *L)

@@ -4,16 +4,20 @@
 #include <lua.hpp>
 
 #include <QAbstractScrollArea>
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QImage>
 #include <QThread>
+#include <QTimer>
 #include <QVector>
 
 class PageRenderer;
 
-// A PDF document shown as a column of pages in a scrolling view, zoomed to fit the width until
-// told otherwise. A worker thread loads the file and renders the pages, one at a time, the most
-// wanted first, so that a large file never holds up the window.
+// A PDF document shown as a column of pages in a scrolling view, zoomed to fit the width of the
+// page at the top until told otherwise. The page sizes are read when the file opens; a worker
+// thread renders the pages, one at a time, the most wanted first, and gives up on a page that is
+// no longer wanted, so that a large file never holds up the window. A file changed on disk is
+// opened again at the same place.
 class PdfView : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -39,7 +43,8 @@ public:
     explicit PdfView(QWidget *parent = nullptr);
     ~PdfView() override;
 
-    // Replaces the document; a file that does not open leaves the view empty and is logged.
+    // Replaces the document; when it returns, the pages and their sizes are known. A file that
+    // does not open leaves the view empty and is logged.
     void open(const QString &path);
     int pageCount() const { return m_sizes.size(); }
     int currentPage() const;
@@ -71,10 +76,11 @@ private:
         double dpi;
     };
 
-    void onOpened(int generation, const QVector<QSizeF> &sizes);
+    void onOpened(int generation);
+    void reload();
     void onFailed(int generation, const QString &reason);
     void onRendered(int generation, int page, double resolution, const QImage &image);
-    double fitZoom() const;
+    double fitZoom(int page) const;
     double boundedZoom(double zoom) const;
     double dpi() const;
     QSize pixelSize(int page) const;
@@ -82,16 +88,19 @@ private:
     int pageAt(int y) const;
     int lastVisiblePage() const;
     int wantedPage() const;
+    bool nearView(int page) const;
     void dropFarPictures();
     void refresh();
 
-    QThread m_thread;
+    QThread *m_thread;
     PageRenderer *m_renderer;
     int m_generation = 0;
+    int m_ticket = 0; // of the last render asked for
     QString m_path;
+    QFileSystemWatcher m_watcher;
+    QTimer m_reloadTimer;     // lets a file being written settle
     QVector<QSizeF> m_sizes;  // points
     QVector<int> m_tops;      // pixels at zoom, from the top of the document
-    double m_widest = 0;      // points
     double m_totalHeight = 0; // points, all pages together
     int m_documentWidth = 0;
     int m_documentHeight = 0;

@@ -298,6 +298,64 @@ private slots:
         QVERIFY2(total <= 2LL * width * height, qPrintable(QString::number(total)));
     }
 
+    // A place restored right after open was lost while the worker still read the file.
+    void openIsReadyWhenItReturns()
+    {
+        ViewerFixture f;
+        lua_pushstring(f.L, m_five.toUtf8().constData());
+        lua_setglobal(f.L, "path");
+        LUA_RUN(f, "v:open(path) v['goto'](v, 3, 0, 0, 0, 1) count = v:pageCount()");
+        QCOMPARE(f.eval("count"), QString("5"));
+        QCOMPARE(f.eval("select(3, v:position())"), QString("0"));
+        QCOMPARE(f.eval("(v:position())"), QString("3"));
+        QCOMPARE(f.view->zoom(), f.room() / 420.0);
+    }
+
+    // One wide page among narrow ones: the others keep the width of the view.
+    void fitWidthFollowsThePageAtTheTop()
+    {
+        const QString wide = m_dir.filePath("wide.pdf");
+        const QString mixed = m_dir.filePath("mixed.pdf");
+        QVERIFY(writeTestDocument(wide, 1, {1190, 842}));
+        if (QStandardPaths::findExecutable("pdfunite").isEmpty())
+            QSKIP("needs pdfunite");
+        QCOMPARE(QProcess::execute("pdfunite", {m_five, wide, mixed}), 0);
+        ViewerFixture f;
+        QVERIFY(f.open(mixed));
+        QCOMPARE(f.view->zoom(), f.room() / 420.0);
+        LUA_RUN(f, "v['goto'](v, 5, 0, 0, 0, 1)");
+        QCOMPARE(f.view->zoom(), f.room() / 1190.0);
+    }
+
+    // Overwritten, then replaced by a rename: each time the view opens the file again at the
+    // same page.
+    void fileChangedOnDiskIsOpenedAgain()
+    {
+        const QString path = m_dir.filePath("changing.pdf");
+        const QString four = m_dir.filePath("four.pdf");
+        QVERIFY(writeTestDocument(four, 4));
+        QFile::remove(path);
+        QVERIFY(QFile::copy(m_five, path));
+        ViewerFixture f;
+        QVERIFY(f.open(path));
+        LUA_RUN(f, "v['goto'](v, 2, 0, 0, 0, 1)");
+        QFile file(path);
+        QFile replacement(four);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                replacement.open(QIODevice::ReadOnly));
+        file.write(replacement.readAll());
+        file.close();
+        QTRY_COMPARE(f.view->pageCount(), 4);
+        QCOMPARE(f.view->currentPage(), 2);
+        const QString fresh = m_dir.filePath("fresh.pdf");
+        QFile::remove(fresh);
+        QVERIFY(QFile::copy(m_five, fresh));
+        QCOMPARE(std::rename(qPrintable(fresh), qPrintable(path)), 0);
+        QTRY_COMPARE(f.view->pageCount(), 5);
+        QCOMPARE(f.view->currentPage(), 2);
+        QVERIFY(f.showsCurrentPage());
+    }
+
     void viewsDieWhileTheirWorkerRenders()
     {
         const QString many = m_dir.filePath("many.pdf");
