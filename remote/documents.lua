@@ -191,6 +191,29 @@ local function makeScriptPage()
     return page
 end
 
+-- At fit width a page may be taller than the view: a turn moves by nine tenths of the view, and
+-- on to the next page only once the end of this one is on screen.
+local function turnPdf(direction)
+    local v = documents.pdf
+    local _, _, _, height = v:geometry()
+    local page, x, y, zoom, fit = v:position()
+    local step = math.max(1, math.floor(height * 0.9))
+    if direction > 0 then
+        v['goto'](v, page, x, y + step, zoom, fit)
+        local now = v:position()
+        if now ~= page then
+            v['goto'](v, now, x, 0, zoom, fit)
+        end
+    elseif y > 0 then
+        v['goto'](v, page, x, math.max(0, y - step), zoom, fit)
+    elseif page > 0 then
+        v['goto'](v, page, x, -step, zoom, fit)
+    end
+    if rawequal(rootWidget:currentWidget(), documents.pdfPage) then
+        mainWindow:setText(documents.status(documents.pdfPage))
+    end
+end
+
 local function openPdf(path)
     documents.pdf:open(path)
     documents.pdfPath = path
@@ -210,8 +233,8 @@ local function makePdfPage()
     documents.pdfPage = page
     documents.pdf = pdf2.create(page)
     addButton(page, 'Open...', choosePdf)
-    addButton(page, 'Previous', function() documents.pdf:scroll(-1) end)
-    addButton(page, 'Next', function() documents.pdf:scroll(1) end)
+    addButton(page, 'Previous', function() turnPdf(-1) end)
+    addButton(page, 'Next', function() turnPdf(1) end)
     addButton(page, 'Mark', function() documents.saved = {documents.pdf:position()} end)
     addButton(page, 'To mark', function()
         if documents.saved then
@@ -246,7 +269,9 @@ function documents.status(page)
     if rawequal(page, documents.scriptPage) then
         return "Screenplay - pedal 1 scrolls back, any other pedal on"
     elseif rawequal(page, documents.pdfPage) then
-        return "PDF - " .. pdfName() .. "; pedal 1 turns back, any other pedal on"
+        local count = documents.pdf:pageCount()
+        local at = count > 0 and string.format(" - page %d / %d", documents.pdf:position() + 1, count) or ""
+        return "PDF - " .. pdfName() .. at .. "; pedal 1 turns back, any other pedal on"
     end
 end
 
@@ -260,7 +285,7 @@ end
 local function pedalStep(pedal)
     local step = pedal == 1 and -1 or 1
     if rawequal(rootWidget:currentWidget(), documents.pdfPage) then
-        documents.pdf:scroll(step)
+        turnPdf(step)
     else
         documents.script:scrollStep(step)
     end
