@@ -65,7 +65,8 @@ void PdfView::open(const QString &path)
     m_pictures.clear();
     m_inFlight = -1;
     m_fitWidth = true;
-    m_watcher.removePaths(m_watcher.files());
+    if (!m_watcher.files().isEmpty())
+        m_watcher.removePaths(m_watcher.files());
     if (QFileInfo::exists(path))
         m_watcher.addPath(path);
     PageRenderer *renderer = m_renderer;

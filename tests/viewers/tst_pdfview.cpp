@@ -3,6 +3,9 @@
 #include "testdocument.h"
 #include "viewers/pdfview.h"
 
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QProcess>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -354,6 +357,31 @@ private slots:
         QTRY_COMPARE(f.view->pageCount(), 5);
         QCOMPARE(f.view->currentPage(), 2);
         QVERIFY(f.showsCurrentPage());
+    }
+
+    // A page that takes long to render: its view dies at once, and the page is abandoned.
+    void slowPageHoldsNothingUp()
+    {
+        const QString heavy = m_dir.filePath("heavy.pdf");
+        {
+            QPdfWriter writer(heavy);
+            writer.setResolution(72);
+            writer.setPageSize(QPageSize(QSizeF(420, 595), QPageSize::Point));
+            QPainter painter(&writer);
+            painter.setRenderHint(QPainter::Antialiasing);
+            for (int i = 0; i < 150000; ++i)
+                painter.drawEllipse(QRectF(i % 400, (i / 400) % 580, 9.5, 7.5));
+        }
+        ViewerFixture f;
+        lua_pushstring(f.L, heavy.toUtf8().constData());
+        lua_setglobal(f.L, "path");
+        LUA_RUN(f, "v:open(path)");
+        QTest::qWait(300);
+        QVERIFY(!f.view->hasPage(0));
+        QElapsedTimer clock;
+        clock.start();
+        delete f.view;
+        QVERIFY2(clock.elapsed() < 250, qPrintable(QString::number(clock.elapsed())));
     }
 
     void viewsDieWhileTheirWorkerRenders()
