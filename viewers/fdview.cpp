@@ -199,12 +199,14 @@ template <class Change> static void changetag(QTextDocument *document, int tag, 
 
 void FDView::setTagColor(int tag, const QColor &color)
 {
+    endAdding();
     changetag(document(), tag, [&](Paragraph &data) { data.format.setBackground(QBrush(color)); });
 }
 
 // A paragraph shown again takes the font scale in force now.
 void FDView::setTagVisible(int tag, bool visible)
 {
+    endAdding();
     changetag(document(), tag, [&](Paragraph &data) {
         data.visible = visible;
         if (visible && data.baseSize > 0)
