@@ -38,12 +38,12 @@ struct ServiceType {
 QDBusServiceWatcher *watchZeroconfDaemon(QObject *parent);
 bool zeroconfDaemonRunning();
 
-// One named service of a type, announced on the local network with a port, or looked up for its
-// host and port. An announcement keeps its name: where the name is taken it fails instead of
-// taking another, and it comes back by itself when the daemon does.
 // A domain in the absolute form the daemon and resolve take ("local.").
 QString zeroconfAbsoluteDomain(const QString &domain);
 
+// One named service of a type, announced on the local network with a port, or looked up for its
+// host and port. An announcement keeps its name: where the name is taken it fails instead of
+// taking another, and it comes back by itself when the daemon does.
 class ZeroconfService : public QObject
 {
     Q_OBJECT

@@ -95,17 +95,10 @@ void AudioEncoder::encode(const short *samples, qint64 count)
     m_mp3->encode(samples, static_cast<int>(std::min<qint64>(count, INT_MAX)));
     if (!m_pathCheck.isValid() || m_pathCheck.hasExpired(1000)) {
         m_pathCheck.start();
-        m_mp3->stillAtPath();
+        m_mp3->checkPath();
     }
     if (m_mp3->failure())
-        endFailedTake();
-}
-
-void AudioEncoder::endFailedTake()
-{
-    std::unique_ptr<Mp3Encoder> mp3 = std::move(m_mp3);
-    mp3->finish();
-    reportFailure(m_fileName, *mp3);
+        stopRecording();
 }
 
 void AudioEncoder::reportFailure(const QString &fileName, const Mp3Encoder &mp3)
@@ -151,7 +144,8 @@ bool AudioEncoder::startRecording(const QString &fileName)
     return true;
 }
 
-// A take whose last frames or close failed reports why instead of the plain end.
+// A take that failed (while it was written, or in its last frames or close) reports why instead
+// of the plain end.
 void AudioEncoder::stopRecording()
 {
     if (!m_mp3) {

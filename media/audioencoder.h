@@ -45,7 +45,6 @@ protected:
 
 private:
     void encode(const short *samples, qint64 count);
-    void endFailedTake();
     void reportFailure(const QString &fileName, const Mp3Encoder &mp3);
 
     std::unique_ptr<Mp3Encoder> m_mp3;

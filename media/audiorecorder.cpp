@@ -97,21 +97,23 @@ void AudioRecorder::deliverLevel()
 }
 
 // A level still waiting goes first: Lua sees the reports in the order the worker made them.
-void AudioRecorder::onFileStatus(const QString &filename)
+// The tracker to deliver the next report with, or null when the recorder died meanwhile.
+ObjectTracker *AudioRecorder::trackerAfterLevel()
 {
     const QPointer<AudioRecorder> self(this);
     deliverLevel();
-    ObjectTracker *tracker = self ? ObjectTracker::forObject(this) : nullptr;
-    if (tracker)
+    return self ? ObjectTracker::forObject(this) : nullptr;
+}
+
+void AudioRecorder::onFileStatus(const QString &filename)
+{
+    if (ObjectTracker *tracker = trackerAfterLevel())
         LuaMsgHandler(tracker, this, "onFileStatus", "%s", filename.toLocal8Bit().constData());
 }
 
 void AudioRecorder::onFileFailed(const QString &reason, const QString &text)
 {
-    const QPointer<AudioRecorder> self(this);
-    deliverLevel();
-    ObjectTracker *tracker = self ? ObjectTracker::forObject(this) : nullptr;
-    if (tracker)
+    if (ObjectTracker *tracker = trackerAfterLevel())
         LuaMsgHandler(tracker, this, "onFileStatus", "%s %s %s", "",
                       reason.toLocal8Bit().constData(), text.toLocal8Bit().constData());
 }

@@ -8,6 +8,8 @@
 #include <QThread>
 #include <QTimer>
 
+class ObjectTracker;
+
 // The Lua face of a recorder: its methods only emit requests, carried out by a worker on a
 // thread of its own, whose reports come back as onStatus and onFileStatus.
 class AudioRecorder : public QObject
@@ -32,6 +34,8 @@ private slots:
     void deliverLevel();
 
 private:
+    ObjectTracker *trackerAfterLevel();
+
     QThread m_thread;
     // The meter reaches Lua at most every 50 ms, with the latest level.
     QTimer m_meterTimer;

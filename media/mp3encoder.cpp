@@ -162,17 +162,16 @@ bool Mp3Encoder::writeFrames(int bytes)
 
 // A file whose folder was removed (or that was renamed away) is still written, but the take
 // would be lost with it.
-bool Mp3Encoder::stillAtPath()
+void Mp3Encoder::checkPath()
 {
     struct stat atPath;
     struct stat open;
     if (!m_file || fstat(fileno(m_file), &open) != 0)
-        return true;
+        return;
     if (stat(m_path.c_str(), &atPath) == 0 && atPath.st_dev == open.st_dev &&
         atPath.st_ino == open.st_ino)
-        return true;
+        return;
     fail("removed", strerror(ENOENT));
-    return false;
 }
 
 // LAME's information frame at the head of the file (written over the blank frame it started

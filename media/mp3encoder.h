@@ -26,8 +26,8 @@ public:
     int encode(const short *samples, int count);
     // Flushes LAME's last frames and closes the file; always 0.
     int finish();
-    // False, with the reason "removed", once the file open is no longer the one at its path.
-    bool stillAtPath();
+    // Fails with the reason "removed" once the file open is no longer the one at its path.
+    void checkPath();
 
     // "noencoder", "encoder", "memory", "notfound", "permission", "full", "removed" or "io";
     // null while nothing ended the file.

@@ -214,8 +214,9 @@ void FDView::setTagVisible(int tag, bool visible)
     });
 }
 
-double FDView::scrollFraction() const
+double FDView::scrollFraction()
 {
+    endAdding();
     const QScrollBar *bar = verticalScrollBar();
     return bar->maximum() ? double(bar->value()) / bar->maximum() : 0;
 }
@@ -396,9 +397,7 @@ static int lfdview_setVisibleForTag(lua_State *L)
 
 static int lfdview_position(lua_State *L)
 {
-    FDView *view = checkfdview(L, 1);
-    view->endAdding();
-    lua_pushnumber(L, view->scrollFraction());
+    lua_pushnumber(L, checkfdview(L, 1)->scrollFraction());
     return 1;
 }
 

@@ -38,7 +38,7 @@ public:
 
     // Lays out the paragraphs added since the event loop last ran.
     void endAdding();
-    double scrollFraction() const;
+    double scrollFraction();
     void jumpTo(double fraction);
     void scrollTo(double fraction);
     // Returns the target of the scroll as a fraction.

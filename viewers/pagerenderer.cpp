@@ -47,22 +47,17 @@ static std::unique_ptr<Poppler::Document> load(const QString &path, QString *rea
     return document;
 }
 
-static QVector<QSizeF> pagesizes(const Poppler::Document &document)
+QVector<QSizeF> PageRenderer::readPageSizes(const QString &path)
 {
+    QString reason;
+    const std::unique_ptr<Poppler::Document> document = load(path, &reason);
     QVector<QSizeF> sizes;
-    sizes.reserve(document.numPages());
-    for (int page = 0; page < document.numPages(); ++page)
-        sizes.append(pagesize(document, page));
-    return sizes;
-}
-
-bool PageRenderer::readPageSizes(const QString &path, QVector<QSizeF> *sizes, QString *reason)
-{
-    const std::unique_ptr<Poppler::Document> document = load(path, reason);
     if (!document)
-        return false;
-    *sizes = pagesizes(*document);
-    return true;
+        return sizes;
+    sizes.reserve(document->numPages());
+    for (int page = 0; page < document->numPages(); ++page)
+        sizes.append(pagesize(*document, page));
+    return sizes;
 }
 
 void PageRenderer::open(int generation, const QString &path)
@@ -76,7 +71,7 @@ void PageRenderer::open(int generation, const QString &path)
     }
     m_document->setRenderHint(Poppler::Document::Antialiasing);
     m_document->setRenderHint(Poppler::Document::TextAntialiasing);
-    emit opened(generation, pagesizes(*m_document));
+    emit opened(generation);
 }
 
 // A picture in a format the window paints without converting it: conversion while painting

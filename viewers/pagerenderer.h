@@ -26,9 +26,9 @@ public:
     PageRenderer();
     ~PageRenderer() override;
 
-    // The page sizes of a file, read on the calling thread; false with the reason when it does
-    // not open.
-    static bool readPageSizes(const QString &path, QVector<QSizeF> *sizes, QString *reason);
+    // The page sizes of a file, read on the calling thread; none when it does not open (open
+    // tells why).
+    static QVector<QSizeF> readPageSizes(const QString &path);
 
     void open(int generation, const QString &path);
     // Renders at the resolution asked for, or lower for a page that would take more memory
@@ -44,7 +44,7 @@ public:
     static constexpr double mostPixels = 16 * 1024 * 1024;
 
 signals:
-    void opened(int generation, const QVector<QSizeF> &pageSizes);
+    void opened(int generation);
     void failed(int generation, const QString &reason);
     void rendered(int generation, int page, double dpi, const QImage &image);
 

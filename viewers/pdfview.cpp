@@ -74,10 +74,7 @@ void PdfView::open(const QString &path)
     QMetaObject::invokeMethod(
         renderer, [renderer, generation, path] { renderer->open(generation, path); },
         Qt::QueuedConnection);
-    QVector<QSizeF> sizes;
-    QString reason;
-    PageRenderer::readPageSizes(path, &sizes, &reason);
-    m_sizes = fittingpages(sizes);
+    m_sizes = fittingpages(PageRenderer::readPageSizes(path));
     m_totalHeight = 0;
     for (const QSizeF &size : qAsConst(m_sizes))
         m_totalHeight += size.height();
