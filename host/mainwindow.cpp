@@ -7,10 +7,12 @@
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
 #include "luax/qtcoremodule.h"
+#include "luax/scriptguard.h"
 #include "media/audiorecorder.h"
 #include "media/mediaplayer.h"
 #include "modulelocator.h"
 #include "qtcore/widget.h"
+#include "scripterrors.h"
 #include "switches.h"
 #include "tabs/tabwidget.h"
 #include "viewers/fdview.h"
@@ -28,6 +30,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <limits>
 
 static MainWindow *mainWindow = nullptr;
 
@@ -82,6 +85,16 @@ static int lmainwindow_setText(lua_State *L)
     return 0;
 }
 
+// A budget is checked in full before either changes.
+static int lmainwindow_setScriptTimeLimit(lua_State *L)
+{
+    const int callMs = luaX_checkrange(L, 2, 0, std::numeric_limits<int>::max());
+    const int startMs =
+        lua_isnoneornil(L, 3) ? -1 : luaX_checkrange(L, 3, 0, std::numeric_limits<int>::max());
+    ScriptGuard::setLimits(MainWindow::instance()->state(), callMs, startMs);
+    return 0;
+}
+
 static int lmainwindow_startFootPedal(lua_State *)
 {
     MainWindow::instance()->footPedal()->start();
@@ -104,6 +117,7 @@ static const luaL_Reg mainwindow_functions[] = {
     {"isAnimating", lmainwindow_isAnimating},
     {"tabWidgets", lmainwindow_tabWidgets},
     {"setText", lmainwindow_setText},
+    {"setScriptTimeLimit", lmainwindow_setScriptTimeLimit},
     {"startFootPedal", lmainwindow_startFootPedal},
     {"destroy", lmainwindow_destroy},
     {nullptr, nullptr},
@@ -114,6 +128,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     mainWindow = this;
     setupForm();
     setStatusBar(new QStatusBar(this));
+    m_errors = new ScriptErrors(this);
+    statusBar()->addPermanentWidget(m_errors, 1);
+    luaX_seterrorhandler(&MainWindow::scriptError);
     // Before the bootstrap: the application's top-level code may already start the pedal.
     m_footPedal = new FootPedalController(this);
     connect(m_footPedal, &FootPedalController::pressed, this, &MainWindow::onFootpedalPressed);
@@ -144,6 +161,7 @@ MainWindow::~MainWindow()
     L = nullptr;
     if (m_watcher)
         luaX_setfatalhandler(nullptr);
+    luaX_seterrorhandler(nullptr);
     if (mainWindow == this)
         mainWindow = nullptr;
 }
@@ -163,6 +181,7 @@ void MainWindow::startApplication()
     if (m_watcher)
         watchLoadedModules();
     tell("onStartup");
+    ScriptGuard::setStarting(L, false);
 }
 
 void MainWindow::tell(const char *event)
@@ -203,6 +222,7 @@ void MainWindow::setupForm()
 void MainWindow::bootstrap()
 {
     L = luaX_newstate();
+    ScriptGuard::setStarting(L, true);
     const QByteArray directory = QCoreApplication::applicationDirPath().toLocal8Bit();
     locateModules(L, directory.constData(), "bundle.bin", (directory + "/../..").constData(),
                   "?/init.lua;?.lua;modules", "?.so;modules");
@@ -346,6 +366,7 @@ void MainWindow::closeApplication()
             delete child;
     deleteLooseWindows();
     statusBar()->clearMessage();
+    m_errors->dismiss();
 }
 
 // A save asks for a restart; it comes once nothing runs that the restart would pull away.
@@ -385,6 +406,26 @@ void MainWindow::restart()
     m_failure.clear();
     m_restartWanted = false;
     startApplication();
+}
+
+// The report may come from inside a paint: the status bar changes once the event loop runs.
+void MainWindow::scriptError(lua_State *L, const char *callback, const char *message)
+{
+    MainWindow *window = mainWindow;
+    if (!window || L != window->L)
+        return;
+    const QPointer<ScriptErrors> errors = window->m_errors;
+    const QString name = QString::fromUtf8(callback);
+    const QString text = QString::fromLocal8Bit(message);
+    QMetaObject::invokeMethod(
+        window,
+        [errors, name, text] {
+            if (!errors)
+                return;
+            errors->add(name, text);
+            qDebug().noquote() << "The window shows:" << errors->text();
+        },
+        Qt::QueuedConnection);
 }
 
 // An error that would end the program halts the application at once and shows itself in the

@@ -11,6 +11,7 @@
 class ApplicationWatcher;
 class FootPedalController;
 class QTimer;
+class ScriptErrors;
 class TabWidget;
 
 // The program's window and the owner of the Lua interpreter: a central tab widget, a status
@@ -34,6 +35,7 @@ public:
     WidgetAnimator &animator() { return m_animator; }
     FootPedalController *footPedal() const { return m_footPedal; }
     QList<TabWidget *> tabWidgets() const;
+    ScriptErrors *scriptErrors() const { return m_errors; }
     // In development mode: the error that stopped the application, empty while it runs.
     QString failure() const { return m_failure; }
 
@@ -65,6 +67,7 @@ private:
     void showFailure();
     bool canRestart() const;
     static void fatal(lua_State *L, const char *message);
+    static void scriptError(lua_State *L, const char *callback, const char *message);
 
     lua_State *L = nullptr;
     // The central tab widget; Lua may destroy it.
@@ -76,6 +79,7 @@ private:
     ApplicationWatcher *m_watcher = nullptr;
     QTimer *m_retry = nullptr;
     QString m_failure;
+    ScriptErrors *m_errors = nullptr;
     bool m_restartWanted = false;
 };
 

@@ -1,5 +1,7 @@
 #include "luax.h"
 
+#include "scriptguard.h"
+
 #include <QObject>
 
 #include <cmath>
@@ -362,11 +364,23 @@ int luaX_pushargsf(lua_State *L, const char *format, ...)
 }
 
 static luaX_FatalHandler fatalHandler = nullptr;
+static luaX_ErrorHandler errorHandler = nullptr;
 static const lua_State *haltedState = nullptr;
 
 void luaX_setfatalhandler(luaX_FatalHandler handler)
 {
     fatalHandler = handler;
+}
+
+void luaX_seterrorhandler(luaX_ErrorHandler handler)
+{
+    errorHandler = handler;
+}
+
+void luaX_reporterror(lua_State *L, const char *callback, const char *message)
+{
+    if (errorHandler)
+        errorHandler(L, callback, message ? message : "(error object is not a string)");
 }
 
 void luaX_sethalted(lua_State *L)
@@ -384,7 +398,9 @@ int luaX_vpcallat(lua_State *L, int handler, int nargs, int nresults, const char
 {
     int extra = 0;
     const int pushed = luaX_pushargs(L, format, args, &extra);
+    ScriptGuard::enter(L, ScriptGuard::Call);
     const int status = lua_pcall(L, nargs + pushed, nresults + extra, handler);
+    ScriptGuard::leave();
     if (status == LUA_OK)
         return 0;
     if (format && !strchr(format, '!'))
@@ -433,8 +449,11 @@ static int callmethod(lua_State *L, const char *method, const char *format, va_l
     }
     lua_insert(L, -2);
     const int status = luaX_vpcall(L, 1, 0, format, args);
-    if (status != LUA_OK)
-        lua_pop(L, 1);
+    if (status == LUA_OK)
+        return status;
+    if (format && !strchr(format, '!'))
+        luaX_reporterror(L, method, lua_tostring(L, -1));
+    lua_pop(L, 1);
     return status;
 }
 
@@ -486,7 +505,9 @@ int luaX_traceback(lua_State *L)
     }
     lua_pushvalue(L, 1);
     lua_pushinteger(L, 2);
+    ScriptGuard::setReporting(true);
     lua_call(L, 2, 1);
+    ScriptGuard::setReporting(false);
     printf("ERROR(traceback): %s\n", lua_tostring(L, -1));
     return 1;
 }
@@ -750,9 +771,89 @@ static int lloadstring(lua_State *L)
     return 2;
 }
 
+// The guard hooks the coroutine a callback runs in, so a loop inside one is stopped as well.
+static int lresume(lua_State *L)
+{
+    lua_State *coroutine = lua_tothread(L, 1);
+    luaL_argcheck(L, coroutine, 1, "coroutine expected");
+    const int count = lua_gettop(L);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_State *outer = ScriptGuard::resuming(coroutine);
+    const int status = lua_pcall(L, count, LUA_MULTRET, 0);
+    ScriptGuard::resumed(outer);
+    if (status != LUA_OK)
+        return lua_error(L);
+    return lua_gettop(L);
+}
+
+// As the library's wrap, on the resume above: an error in the coroutine goes on in the caller,
+// a text one with the caller's position in front.
+static int lwrapped(lua_State *L)
+{
+    lua_pushvalue(L, lua_upvalueindex(2));
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_rotate(L, 1, 2);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    if (lua_toboolean(L, 1)) {
+        lua_remove(L, 1);
+        return lua_gettop(L);
+    }
+    if (lua_type(L, 2) == LUA_TSTRING) {
+        luaL_where(L, 1);
+        lua_insert(L, 2);
+        lua_concat(L, 2);
+    }
+    lua_settop(L, 2);
+    return lua_error(L);
+}
+
+static int lwrap(lua_State *L)
+{
+    luaL_checktype(L, 1, LUA_TFUNCTION);
+    lua_State *coroutine = lua_newthread(L);
+    lua_pushvalue(L, 1);
+    lua_xmove(L, coroutine, 1);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_pushcclosure(L, lwrapped, 2);
+    return 1;
+}
+
+static void guardcoroutines(lua_State *L)
+{
+    lua_getglobal(L, "coroutine");
+    lua_getfield(L, -1, "resume");
+    lua_pushcclosure(L, lresume, 1);
+    lua_pushvalue(L, -1);
+    lua_setfield(L, -3, "resume");
+    lua_pushcclosure(L, lwrap, 1);
+    lua_setfield(L, -2, "wrap");
+    lua_pop(L, 1);
+}
+
+// The first object with a finalizer is finalized last when the state closes: the guard watches
+// every callback made while the others go.
+static int lguard_gc(lua_State *L)
+{
+    ScriptGuard::detach(L);
+    return 0;
+}
+
+static void attachguard(lua_State *L)
+{
+    ScriptGuard::attach(L);
+    lua_newuserdata(L, 1);
+    lua_newtable(L);
+    lua_pushcfunction(L, lguard_gc);
+    lua_setfield(L, -2, "__gc");
+    lua_setmetatable(L, -2);
+    luaL_ref(L, LUA_REGISTRYINDEX);
+}
+
 lua_State *luaX_newstate()
 {
     lua_State *L = luaL_newstate();
+    attachguard(L);
     lua_newtable(L);
     lua_newtable(L);
     lua_pushliteral(L, "v");
@@ -760,6 +861,7 @@ lua_State *luaX_newstate()
     lua_setmetatable(L, -2);
     ownedtableref(L) = luaL_ref(L, LUA_REGISTRYINDEX);
     luaL_openlibs(L);
+    guardcoroutines(L);
     lua_pushcfunction(L, lloadstring);
     lua_setglobal(L, "loadstring");
     const int top = lua_gettop(L);

@@ -62,6 +62,11 @@ void luaX_report(lua_State *L, const char *label);
 // message, and the error stays on the stack for the caller as after any other failed call.
 using luaX_FatalHandler = void (*)(lua_State *L, const char *message);
 void luaX_setfatalhandler(luaX_FatalHandler handler);
+// Told of every failed callback that does not end the program: the callback's name and the
+// error's text, traceback included. It must not call into Lua.
+using luaX_ErrorHandler = void (*)(lua_State *L, const char *callback, const char *message);
+void luaX_seterrorhandler(luaX_ErrorHandler handler);
+void luaX_reporterror(lua_State *L, const char *callback, const char *message);
 // A halted interpreter gets no more callbacks (events, timers, __deleted) until it is closed;
 // null halts none.
 void luaX_sethalted(lua_State *L);

@@ -3,6 +3,7 @@
 #include "luax.h"
 
 #include <QDebug>
+#include <QDialog>
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -295,6 +296,18 @@ bool ObjectTracker::forward(QObject *watched, QEvent *event)
     }
 }
 
+// A widget whose deletion waits for its own event may be waiting on a box or dialog opened from
+// that event: the box ends now, or the deletion would wait for the operator.
+static void endModalRuns(QObject *object)
+{
+    QVector<QPointer<QDialog>> dialogs;
+    for (QDialog *dialog : object->findChildren<QDialog *>())
+        dialogs << dialog;
+    for (const QPointer<QDialog> &dialog : qAsConst(dialogs))
+        if (dialog && dialog->isVisible())
+            dialog->reject();
+}
+
 // An object that died in Lua while its event was delivered (through a parent that was
 // deleted outright) gets the event consumed, so the toolkit does not touch it again.
 bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
@@ -304,6 +317,7 @@ bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
         if (!delivering(watched))
             return false;
         m_postponed.append(watched);
+        endModalRuns(watched);
         return true;
     case QEvent::Resize:
     case QEvent::MouseButtonPress:
@@ -372,6 +386,7 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
         // A failed fatal call has been reported as such already.
         if (object)
             printf("LuaMsgHandler %s %p %s\n", name, static_cast<void *>(object), className);
+        luaX_reporterror(L, name, lua_tostring(L, -1));
         luaX_report(L, "LuaMsgHandler");
     }
     lua_settop(L, top);

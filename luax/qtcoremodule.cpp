@@ -10,6 +10,7 @@
 #include "qtcore/textedit.h"
 #include "qtcore/timer.h"
 #include "qtcore/widget.h"
+#include "scriptguard.h"
 #include "tabs/tabwidget.h"
 
 #include <QFileDialog>
@@ -31,6 +32,7 @@ static QString choosefile(QWidget *parent, const QString &caption, const QString
     QPointer<QFileDialog> dialog = new QFileDialog(parent, caption, directory, filter);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    const ScriptGuard::NestedLoop waiting;
     const bool accepted = dialog->exec() == QDialog::Accepted && dialog;
     const QString path = accepted ? dialog->selectedFiles().value(0) : QString();
     delete dialog;

@@ -2,6 +2,7 @@
 
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
+#include "luax/scriptguard.h"
 #include "widget.h"
 
 #include <QEventLoop>
@@ -37,6 +38,7 @@ int Dialog::run()
     if (self && isVisible() && !m_hidden) {
         QEventLoop loop;
         m_loop = &loop;
+        const ScriptGuard::NestedLoop waiting;
         loop.exec(QEventLoop::DialogExec);
         if (self)
             m_loop = nullptr;

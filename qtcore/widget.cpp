@@ -4,6 +4,7 @@
 
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
+#include "luax/scriptguard.h"
 #include "qtcore/font.h"
 
 #include <QDrag>
@@ -218,7 +219,10 @@ static int lqwidget_msgBox(lua_State *L)
     printf("lwidget_msgBox start - top:%d\n", top);
     QPointer<QMessageBox> box =
         new QMessageBox(QMessageBox::Information, "Message Box", text, QMessageBox::Ok, widget);
-    box->exec();
+    {
+        const ScriptGuard::NestedLoop waiting;
+        box->exec();
+    }
     delete box;
     printf("lwidget_msgBox end - top:%d\n", top);
     return 0;
@@ -304,7 +308,10 @@ static int lqwidget_dragDrop(lua_State *L)
     drag->setMimeData(mime);
     drag->setPixmap(dragimage(widget));
     drag->setHotSpot(QPoint(widget->width() / 2, widget->height() * 3 / 4));
-    drag->exec(Qt::CopyAction | Qt::MoveAction);
+    {
+        const ScriptGuard::NestedLoop waiting;
+        drag->exec(Qt::CopyAction | Qt::MoveAction);
+    }
     delete drag;
     return 0;
 }

@@ -507,6 +507,57 @@ private slots:
         QCOMPARE(output.count("app: started"), 9);
     }
 
+    // A loop in a handler that may fail is stopped within its budget and shown in the window;
+    // the program goes on, and the time a dialog waits counts against nobody.
+    void runawayScriptIsStoppedAndShown()
+    {
+        HostTree tree;
+        tree.writeApplication(QByteArray(laterFunction) + R"(
+            local qt = require 'qt.core'
+            mainWindow:setScriptTimeLimit(300)
+            local clock = qt.ElapsedTimer.create()
+            local w
+            local ticks, looping = 0, false
+            local tick = qt.Timer.create()
+            tick:setTimeout(20)
+            function tick:onTimeout() ticks = ticks + 1 end
+            tick:start()
+            function MsgHandler(h, e)
+                if e == 'onResize' and rawequal(h, w) and looping then
+                    looping = false
+                    clock:start()
+                    while true do end
+                end
+                if e == 'onStartup' then later(50, function()
+                    local d = qt.QDialog.create(nil)
+                    later(600, function() d:done(0) end)
+                    d:exec()
+                    looping = true
+                    w:setGeometry(10, 10, 123, 45)
+                    print('stopped after', clock:elapsed())
+                    local before = ticks
+                    later(300, function() print('ticks', ticks - before) mainWindow:close() end)
+                end) end
+                return 0
+            end
+            w = qt.Widget.create(nil)
+            w:show()
+        )");
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 0);
+        const QRegularExpressionMatch stopped =
+            QRegularExpression("stopped after\t(\\d+)").match(result.output);
+        QVERIFY2(stopped.hasMatch(), qPrintable(result.output));
+        QVERIFY2(stopped.captured(1).toInt() < 400, qPrintable(stopped.captured(0)));
+        const QRegularExpressionMatch ticks =
+            QRegularExpression("ticks\t(\\d+)").match(result.output);
+        QVERIFY(ticks.hasMatch() && ticks.captured(1).toInt() >= 5);
+        QVERIFY2(result.output.contains(QRegularExpression(
+                     "The window shows: Script error in onResize: \\S*remote.lua:\\d+: script "
+                     "ran longer than 300 ms\n")),
+                 qPrintable(result.output));
+    }
+
     void floatingTabWindowsReturnTheirPages()
     {
         HostTree tree;

@@ -1,5 +1,6 @@
 #include "common/luafixture.h"
 #include "luax/luax.h"
+#include "luax/scriptguard.h"
 
 #include <QtTest>
 
@@ -193,6 +194,68 @@ private slots:
         QCOMPARE(lua_gettop(f.L), 1);
         QVERIFY(QString(lua_tostring(f.L, -1)).contains("stack traceback"));
         lua_settop(f.L, 0);
+    }
+
+    // Each runaway loop is stopped within its budget and the watchdog's interval; a loop
+    // that catches the error is stopped again; wrap keeps the library's error position.
+    void runawayLoopsAreStopped_data()
+    {
+        QTest::addColumn<QByteArray>("chunk");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("plain") << QByteArray("while true do end") << "script ran longer than 100 ms";
+        QTest::newRow("caught") << QByteArray("while true do pcall(function() while true do end "
+                                              "end) end")
+                                << "script ran longer than 100 ms";
+        QTest::newRow("coroutine")
+            << QByteArray("local ok, e = coroutine.resume(coroutine.create(function() "
+                          "while true do end end)) error(e, 0)")
+            << "script ran longer than 100 ms";
+        QTest::newRow("wrap") << QByteArray("coroutine.wrap(function() while true do end end)()")
+                              << "script ran longer than 100 ms";
+        QTest::newRow("wrap error")
+            << QByteArray("coroutine.wrap(function() error('inner', 0) end)()")
+            << "[string \"chunk\"]:1: inner";
+    }
+
+    void runawayLoopsAreStopped()
+    {
+        QFETCH(QByteArray, chunk);
+        QFETCH(QString, error);
+        LuaFixture f;
+        ScriptGuard::setLimits(f.L, 100, -1);
+        QCOMPARE(luaL_loadbuffer(f.L, chunk.constData(), chunk.size(), "chunk"), LUA_OK);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(luaX_pcall(f.L, 0, 0, ""), LUA_ERRRUN);
+        QVERIFY2(clock.elapsed() < 200, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(QString(lua_tostring(f.L, -1)).contains(error), lua_tostring(f.L, -1));
+        lua_settop(f.L, 0);
+    }
+
+    // Time under a nested loop, and under a call made from inside the call, is not the caller's.
+    void nestedTimeIsNotCounted()
+    {
+        LuaFixture f;
+        ScriptGuard::setLimits(f.L, 150, -1);
+        lua_pushcfunction(f.L, [](lua_State *L) {
+            const ScriptGuard::NestedLoop waiting;
+            QTest::qWait(luaL_checkinteger(L, 1));
+            return 0;
+        });
+        lua_setglobal(f.L, "wait");
+        LUA_RUN(f, "function busy(ms) local t = os.clock() while os.clock() - t < ms / 1000 do "
+                   "end end");
+        lua_pushcfunction(f.L, [](lua_State *L) {
+            lua_getglobal(L, "busy");
+            lua_pushinteger(L, 100);
+            lua_pushboolean(L, luaX_pcall(L, 1, 0, "") == LUA_OK);
+            return 1;
+        });
+        lua_setglobal(f.L, "inner");
+        const QByteArray chunk = "wait(300) busy(100) assert(inner()) assert(inner()) busy(20)";
+        QCOMPARE(luaL_loadstring(f.L, chunk.constData()), LUA_OK);
+        QCOMPARE(luaX_pcall(f.L, 0, 0, ""), LUA_OK);
+        LUA_RUN(f, "busy(100) wait(1)");
     }
 
     void fatalCallFailurePrintsReportAndExits_data()
