@@ -308,8 +308,9 @@ private slots:
                     handled = true
                     delivering = true
                     later(50, function() doomed:destroy() end)
+                    -- Ended by the destruction (rejected: 0), long before its own end.
                     local d = qt.QDialog.create(target)
-                    later(150, function() d:done(0) end)
+                    later(1500, function() d:done(5) end)
                     print('exec', d:exec())
                     delivering = false
                 end
