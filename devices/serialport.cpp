@@ -9,27 +9,43 @@
 
 #include <limits>
 
-SerialPort::SerialPort() : m_worker(new SerialPortX)
+// How long the window waits for a port to close when it goes.
+static const int closeWaitMs = 50;
+
+SerialPort::SerialPort() : m_thread(new QThread), m_worker(new SerialPortX)
 {
-    m_worker->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::started, m_worker, &SerialPortX::init);
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_worker->moveToThread(m_thread);
+    connect(m_thread, &QThread::started, m_worker, &SerialPortX::init);
+    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(m_worker, &SerialPortX::receive, this, &SerialPort::onReceive);
     connect(m_worker, &SerialPortX::error, this, &SerialPort::onError);
-    m_thread.start(QThread::InheritPriority);
+    connect(m_worker, &SerialPortX::failed, this,
+            [this](const QString &reason, const QString &text) {
+                m_reason = reason.toUtf8();
+                m_reasonText = text.toLocal8Bit();
+            });
+    m_thread->start(QThread::InheritPriority);
 }
 
-// The worker goes when its thread finishes, and closes the port as it goes.
+// The worker goes when its thread finishes, and closes the port as it goes. A close stuck in
+// the system (a tty driver waiting for its line) does not hold up the window: the thread then
+// ends on its own, and its signals no longer reach this object.
 SerialPort::~SerialPort()
 {
     ObjectTracker::release(this);
-    m_thread.quit();
-    m_thread.wait();
+    m_thread->quit();
+    if (m_thread->wait(closeWaitMs)) {
+        delete m_thread;
+        return;
+    }
+    qWarning("Serial port %s did not close in time; it closes on its own", qPrintable(m_name));
+    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
 }
 
 void SerialPort::open(const QString &name)
 {
     m_receiveBuffer.clear();
+    m_name = name;
     m_worker->open(name);
 }
 
@@ -46,10 +62,14 @@ void SerialPort::onReceive(const QByteArray &data)
     deliver("onReadyRead");
 }
 
-void SerialPort::onError(const QString &)
+void SerialPort::onError(const QString &portName)
 {
     m_receiveBuffer.clear();
-    deliver("onError");
+    qWarning("Serial port %s failed: %s %s", qPrintable(portName), m_reason.constData(),
+             m_reasonText.constData());
+    if (ObjectTracker *tracker = ObjectTracker::forObject(this))
+        LuaMsgHandler(tracker, this, "onError", "%s %s", m_reason.constData(),
+                      m_reasonText.constData());
 }
 
 // The format is empty, not null: a failing handler is reported and the program goes on.

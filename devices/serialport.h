@@ -31,9 +31,13 @@ protected slots:
 private:
     void deliver(const char *event);
 
-    QThread m_thread;
+    // Heap-held: a thread stuck in the system when the port goes is left to end on its own.
+    QThread *m_thread;
     SerialPortX *m_worker;
     QByteArray m_receiveBuffer;
+    QString m_name;
+    QByteArray m_reason;
+    QByteArray m_reasonText;
 };
 
 int luaopen_serial_core(lua_State *L);

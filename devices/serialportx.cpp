@@ -1,5 +1,6 @@
 #include "serialportx.h"
 
+#include <QFileInfo>
 #include <QThread>
 
 static const qint32 baudRate = 38400;
@@ -29,6 +30,7 @@ void SerialPortX::open(const QString &name)
     if (m_port->isOpen())
         m_port->close();
     m_port->setPortName(name);
+    m_location = name.contains('/') ? name : "/dev/" + name;
     m_port->setBaudRate(baudRate, QSerialPort::AllDirections);
     m_port->setDataBits(QSerialPort::Data8);
     m_port->setParity(QSerialPort::OddParity);
@@ -66,10 +68,37 @@ void SerialPortX::onReadyRead()
 // QSerialPort reports the clearing of its error at every open as an error too; that is no
 // news. After a failed read the port is closed: QSerialPort goes on reporting a port whose
 // other end hung up, at every turn of the event loop.
+// QSerialPort reports a port held by another program (its lock file, or the exclusive open it
+// asks of the driver) as a permission error too; only the text tells the two apart.
+static QString reasonof(QSerialPort::SerialPortError code, const QString &text)
+{
+    switch (code) {
+    case QSerialPort::DeviceNotFoundError:
+        return "notfound";
+    case QSerialPort::PermissionError:
+        return text.contains("lock", Qt::CaseInsensitive) ||
+                       text.contains("busy", Qt::CaseInsensitive)
+                   ? "busy"
+                   : "permission";
+    case QSerialPort::OpenError:
+        return "busy";
+    case QSerialPort::ResourceError:
+        return "removed";
+    case QSerialPort::TimeoutError:
+        return "timeout";
+    default:
+        return "io";
+    }
+}
+
 void SerialPortX::onError(QSerialPort::SerialPortError code)
 {
     if (code == QSerialPort::NoError)
         return;
+    const QString text = m_port->errorString();
+    emit failed(m_port->isOpen() && !QFileInfo::exists(m_location) ? "removed"
+                                                                   : reasonof(code, text),
+                text);
     emit error(m_port->portName());
     const bool readFailed = code == QSerialPort::ReadError || code == QSerialPort::ResourceError;
     if (readFailed && m_port->isOpen())

@@ -18,6 +18,8 @@ public:
 signals:
     void receive(const QByteArray &data);
     void error(const QString &portName);
+    // Sent just before error(): a short word for what went wrong, and the system's text.
+    void failed(const QString &reason, const QString &text);
 
 public slots:
     void init();
@@ -35,6 +37,8 @@ private:
     void send();
 
     QSerialPort *m_port = nullptr;
+    // The device file: an unplugged adapter's goes, whatever error the port reports.
+    QString m_location;
     int m_undelivered = 0;
 };
 
