@@ -5,15 +5,18 @@
 #include <QDebug>
 #include <QThread>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+
+#include <unistd.h>
 
 static const unsigned short vendorId = 0x05F3;
 static const unsigned short productId = 0x00FF;
 static const size_t stringLength = 255;
 static const size_t requestLength = 17;
 static const size_t bufferLength = 256;
-static const int readTimeoutMs = 250;
+static const int readTimeoutMs = 50;
 
 // Asks the pedal for its switch state: report number 1, command 0x81.
 static const unsigned char stateRequest[requestLength] = {0x01, 0x81};
@@ -45,7 +48,7 @@ static bool readstring(hid_device *device, StringReader read, const char *name, 
 
 // Prints what the pedal says of itself. One that cannot name its maker or product is not
 // used; a missing serial number or indexed string does not matter.
-static bool introduce(hid_device *device)
+static bool introduce(hid_device *device, QString *product)
 {
     wchar_t text[stringLength];
     if (!readstring(device, hid_get_manufacturer_string, "manufacturer string", text))
@@ -54,6 +57,7 @@ static bool introduce(hid_device *device)
     if (!readstring(device, hid_get_product_string, "product string", text))
         return false;
     printf("Product String: %ls\n", text);
+    *product = QString::fromWCharArray(text);
     readstring(device, hid_get_serial_number_string, "serial number string", text);
     printf("Serial Number String: (%d) %ls\n", static_cast<int>(text[0]), text);
     text[0] = 0;
@@ -101,12 +105,40 @@ void FootPedal::run()
 void FootPedal::connectOnce()
 {
     const Device device(hid_open(vendorId, productId, nullptr));
-    if (!device || !introduce(device.get()) || !prepare(device.get()))
+    if (!device) {
+        explainFailedOpen();
         return;
+    }
+    QString product;
+    if (!introduce(device.get(), &product) || !prepare(device.get()))
+        return;
+    m_problem.clear();
     qDebug() << "emit started" << thread();
+    emit connected(product);
     emit started();
     hid_set_nonblocking(device.get(), 0);
     readReports(device.get());
+}
+
+// A pedal that is there but cannot be opened (most often for the permissions of its device node)
+// is worth one line when that begins, not one at every attempt.
+void FootPedal::explainFailedOpen()
+{
+    hid_device_info *devices = hid_enumerate(vendorId, productId);
+    QString problem;
+    if (devices) {
+        const char *path = devices->path ? devices->path : "";
+        const int error = access(path, R_OK | W_OK) == 0 ? 0 : errno;
+        problem = QString("Foot pedal at %1 cannot be opened: %2")
+                      .arg(QString::fromLocal8Bit(path),
+                           error ? qt_error_string(error) : QString("the device refused"));
+    }
+    hid_free_enumeration(devices);
+    if (problem == m_problem)
+        return;
+    m_problem = problem;
+    if (!problem.isEmpty())
+        qWarning("%s", qPrintable(problem));
 }
 
 // A failing read is an unplugged or broken pedal.

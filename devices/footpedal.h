@@ -2,6 +2,7 @@
 #define FOOTPEDAL_H
 
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 
@@ -23,15 +24,20 @@ signals:
     void changed(int flags);
     void started();
     void stopped();
+    // Sent just before started(), with what the pedal calls itself.
+    void connected(const QString &product);
 
 public slots:
     void run();
 
 private:
     void connectOnce();
+    void explainFailedOpen();
     void readReports(hid_device_ *device);
 
     std::atomic<bool> m_stopRequested{false};
+    // Why the pedal that is there could not be opened, as last logged.
+    QString m_problem;
 };
 
 #endif

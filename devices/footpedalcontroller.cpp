@@ -9,14 +9,15 @@
 
 static const int firstAttemptMs = 1000;
 static const int retryMs = 5000;
-static const int quitWaitMs = 500;
+static const int quitWaitMs = 80;
 static const int pedalCount = 8;
 
 FootPedalController::FootPedalController(QObject *parent)
-    : QObject(parent), m_timer(new QTimer(this)), m_pedal(new FootPedal)
+    : QObject(parent), m_thread(new QThread), m_timer(new QTimer(this)), m_pedal(new FootPedal)
 {
-    m_pedal->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_pedal, &QObject::deleteLater);
+    m_pedal->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_pedal, &QObject::deleteLater);
+    connect(m_pedal, &FootPedal::connected, this, &FootPedalController::onConnected);
     connect(this, &FootPedalController::operate, m_pedal, &FootPedal::run);
     connect(m_pedal, &FootPedal::changed, this, &FootPedalController::onChanged);
     connect(m_pedal, &FootPedal::started, this, &FootPedalController::onStarted);
@@ -45,19 +46,22 @@ void FootPedalController::quit()
     m_timer->stop();
     if (!m_pedal)
         return;
-    qDebug() << "Running" << m_thread.isRunning();
+    qDebug() << "Running" << m_thread->isRunning();
     FootPedal *pedal = std::exchange(m_pedal, nullptr);
+    QThread *thread = std::exchange(m_thread, nullptr);
     pedal->requestStop();
-    if (!m_thread.isRunning()) {
+    if (!thread->isRunning()) {
         delete pedal;
+        delete thread;
         return;
     }
-    m_thread.quit();
-    if (m_thread.wait(quitWaitMs))
+    thread->quit();
+    if (thread->wait(quitWaitMs)) {
+        delete thread;
         return;
-    qDebug() << "Terminating thread";
-    m_thread.terminate();
-    m_thread.wait();
+    }
+    qWarning("The foot pedal did not stop in time; it stops on its own");
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
 }
 
 // Reports still queued when quit() ran reach nobody.
@@ -80,9 +84,17 @@ void FootPedalController::onChanged(int mask)
     }
 }
 
+void FootPedalController::onConnected(const QString &product)
+{
+    if (!m_pedal)
+        return;
+    m_product = product.isNull() ? QString("") : product;
+    emit connected(m_product);
+}
+
 void FootPedalController::onStarted()
 {
-    qDebug() << "Footpedal connected" << &m_thread;
+    qDebug() << "Footpedal connected" << m_thread;
 }
 
 // Every pedal still held is released: its release will never be reported.
@@ -92,6 +104,8 @@ void FootPedalController::onStopped()
     onChanged(0);
     if (!m_pedal)
         return;
+    if (!m_product.isNull())
+        emit disconnected(std::exchange(m_product, QString()));
     m_timer->setInterval(retryMs);
     m_timer->start();
 }
@@ -100,7 +114,7 @@ void FootPedalController::onTimeout()
 {
     if (!m_pedal)
         return;
-    m_thread.start(QThread::InheritPriority);
+    m_thread->start(QThread::InheritPriority);
     m_connecting = true;
     emit operate();
 }

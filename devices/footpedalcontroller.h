@@ -22,6 +22,8 @@ signals:
     void pressed(int pedal);
     void released(int pedal);
     void operate();
+    void connected(const QString &product);
+    void disconnected(const QString &product);
 
 public slots:
     void start();
@@ -30,18 +32,23 @@ public slots:
 
 private slots:
     void onChanged(int mask);
+    void onConnected(const QString &product);
     void onStarted();
     void onStopped();
     void onTimeout();
 
 private:
-    QThread m_thread;
+    // Heap-held: a worker stuck in the system when the controller quits is left to end on its
+    // own, and its thread goes when it does. Null once quit() has run.
+    QThread *m_thread;
     QTimer *m_timer;
     // Null once quit() has run.
     FootPedal *m_pedal;
     quint8 m_lastMask = 0;
     // From the attempt's start until the worker reports its end.
     bool m_connecting = false;
+    // The pedal connected now; null while there is none.
+    QString m_product;
 };
 
 #endif

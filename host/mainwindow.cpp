@@ -135,6 +135,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_footPedal = new FootPedalController(this);
     connect(m_footPedal, &FootPedalController::pressed, this, &MainWindow::onFootpedalPressed);
     connect(m_footPedal, &FootPedalController::released, this, &MainWindow::onFootpedalReleased);
+    connect(m_footPedal, &FootPedalController::connected, this,
+            [this](const QString &product) { tellPedal("onFootConnected", product); });
+    connect(m_footPedal, &FootPedalController::disconnected, this,
+            [this](const QString &product) { tellPedal("onFootDisconnected", product); });
     m_stackTimer = new QTimer(this);
     m_stackTimer->setTimerType(Qt::PreciseTimer);
     m_stackTimer->setInterval(100);
@@ -286,6 +290,14 @@ void MainWindow::onFootpedalPressed(int pedal)
     qDebug() << "onFootpedalPressed()" << pedal;
     if (L)
         LuaMsgHandler(ObjectTracker::instance(L), nullptr, "onFootPress", "%d", pedal);
+}
+
+void MainWindow::tellPedal(const char *event, const QString &product)
+{
+    qDebug() << event << product;
+    if (L)
+        LuaMsgHandler(ObjectTracker::instance(L), nullptr, event, "%s",
+                      product.toUtf8().constData());
 }
 
 void MainWindow::onFootpedalReleased(int pedal)

@@ -59,6 +59,7 @@ private:
     void startApplication();
     // Sends an event without arguments to the application, if one runs.
     void tell(const char *event);
+    void tellPedal(const char *event, const QString &product);
     void bootstrap();
     void watchApplication();
     void watchLoadedModules();

@@ -111,6 +111,14 @@ void unplug()
     queue(std::string());
 }
 
+void unblock()
+{
+    Pedal &p = pedal();
+    const std::lock_guard<std::mutex> lock(p.mutex);
+    p.failures &= ~Write;
+    p.changed.notify_all();
+}
+
 Counts counts()
 {
     const std::lock_guard<std::mutex> lock(pedal().mutex);
@@ -122,7 +130,8 @@ hid_device *hid_open(unsigned short vendor_id, unsigned short product_id, const 
 {
     Pedal &p = pedal();
     const std::lock_guard<std::mutex> lock(p.mutex);
-    if (!p.present || vendor_id != vendorId || product_id != productId || serial)
+    if (!p.present || (p.failures & fakehid::Open) || vendor_id != vendorId ||
+        product_id != productId || serial)
         return nullptr;
     ++p.counts.opens;
     ++p.counts.openDevices;
@@ -180,9 +189,35 @@ int hid_read(hid_device *device, unsigned char *, size_t)
 
 int hid_write(hid_device *, const unsigned char *data, size_t length)
 {
-    const std::lock_guard<std::mutex> lock(pedal().mutex);
-    pedal().counts.written.assign(reinterpret_cast<const char *>(data), length);
+    Pedal &p = pedal();
+    std::unique_lock<std::mutex> lock(p.mutex);
+    p.changed.wait_for(lock, std::chrono::seconds(5),
+                       [&] { return !(p.failures & fakehid::Write); });
+    p.counts.written.assign(reinterpret_cast<const char *>(data), length);
     return static_cast<int>(length);
+}
+
+// The pedal a failing open still finds, at a device node that cannot be used.
+hid_device_info *hid_enumerate(unsigned short vendor_id, unsigned short product_id)
+{
+    const std::lock_guard<std::mutex> lock(pedal().mutex);
+    if (!pedal().present || vendor_id != vendorId || product_id != productId)
+        return nullptr;
+    auto *info = static_cast<hid_device_info *>(calloc(1, sizeof(hid_device_info)));
+    info->path = strdup("/dev/hidraw-fake");
+    info->vendor_id = vendorId;
+    info->product_id = productId;
+    return info;
+}
+
+void hid_free_enumeration(hid_device_info *devices)
+{
+    while (devices) {
+        hid_device_info *next = devices->next;
+        free(devices->path);
+        free(devices);
+        devices = next;
+    }
 }
 
 int hid_read_timeout(hid_device *device, unsigned char *data, size_t length, int milliseconds)

@@ -17,6 +17,10 @@ enum Failure {
     SerialNumber = 4,
     IndexedString = 8,
     Drain = 16,
+    // Enumerated, but hid_open fails, as for a device node without permission.
+    Open = 32,
+    // The state request's write blocks until unblock().
+    Write = 64,
 };
 
 // No pedal, no reports, all counts zero.
@@ -28,6 +32,8 @@ void plug(int failures = 0);
 void reports(const std::string &words);
 // The pedal goes once the queued reports are read: that read fails, and opens find nothing.
 void unplug();
+// Ends a blocked write.
+void unblock();
 
 // What the worker did to the pedal so far.
 struct Counts {

@@ -109,14 +109,21 @@ private slots:
         const DebugCapture debug;
         FootPedalController controller;
         record(&controller, &seen);
+        QStringList links;
+        connect(&controller, &FootPedalController::connected,
+                [&links](const QString &product) { links << "connected " + product; });
+        connect(&controller, &FootPedalController::disconnected,
+                [&links](const QString &product) { links << "disconnected " + product; });
         attempt(controller);
         QTRY_COMPARE(seen, QStringList{"pressed 1"});
+        QCOMPARE(links, QStringList{"connected Foot Switch"});
         StdoutCapture capture;
         fakehid::unplug();
         QTRY_VERIFY(retrying(controller));
         const QByteArray output = capture.text();
         QVERIFY2(output.contains("Unable to read()\n"), output.constData());
         QCOMPARE(seen, (QStringList{"pressed 1", "released 1"}));
+        QCOMPARE(links, (QStringList{"connected Foot Switch", "disconnected Foot Switch"}));
 
         attempt(controller);
         QTRY_VERIFY(retrying(controller));
@@ -185,6 +192,40 @@ private slots:
         QCOMPARE(seen, QStringList{"pressed 0"});
     }
 
+    // A worker stuck in a write is left to end on its own; quit does not wait for it.
+    void quitDuringAStuckWriteReturnsAtOnce()
+    {
+        fakehid::plug(fakehid::Write);
+        const DebugCapture debug;
+        FootPedalController controller;
+        attempt(controller);
+        QTRY_COMPARE(fakehid::counts().openDevices, 1);
+        QTest::qWait(20);
+        QElapsedTimer clock;
+        clock.start();
+        controller.quit();
+        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!debug.lines().contains("Terminating thread"));
+        fakehid::unblock();
+        QTRY_COMPARE(fakehid::counts().openDevices, 0);
+        QTest::qWait(20);
+    }
+
+    // A pedal that is there but cannot be opened is logged once, not at every attempt.
+    void unopenablePedalIsExplainedOnce()
+    {
+        fakehid::plug(fakehid::Open);
+        const DebugCapture debug;
+        FootPedalController controller;
+        for (int i = 0; i < 3; ++i) {
+            attempt(controller);
+            QTRY_VERIFY(retrying(controller));
+        }
+        const QStringList explained = debug.lines().filter("cannot be opened");
+        QCOMPARE(explained, QStringList{"Foot pedal at /dev/hidraw-fake cannot be opened: No such "
+                                        "file or directory"});
+    }
+
     void destroyingWhileReadingStopsTheThread()
     {
         fakehid::plug();
@@ -206,6 +247,7 @@ private slots:
 local seen = {}
 function MsgHandler(h, e, pedal)
     if e == 'onStartup' then mainWindow:startFootPedal() end
+    if e == 'onFootConnected' then seen[#seen + 1] = e .. ' ' .. pedal end
     if e == 'onFootPress' or e == 'onFootRelease' then
         seen[#seen + 1] = e .. ' ' .. pedal
         if e == 'onFootPress' and pedal == 0 then
@@ -218,9 +260,9 @@ end
 )");
         const HostResult result = tree.run();
         QVERIFY2(result.finished && result.exitCode == 0, qPrintable(result.output));
-        QVERIFY2(
-            result.output.contains("pedal events: onFootPress 2, onFootRelease 2, onFootPress 0\n"),
-            qPrintable(result.output));
+        QVERIFY2(result.output.contains("pedal events: onFootConnected Foot Switch, onFootPress 2, "
+                                        "onFootRelease 2, onFootPress 0\n"),
+                 qPrintable(result.output));
         QVERIFY(result.output.contains("Debug: onFootpedalReleased() 2\n"));
         QVERIFY(result.output.contains("Debug: Running true\n"));
         QVERIFY(!result.output.contains("Terminating thread"));

@@ -16,8 +16,8 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/syscall.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -244,9 +244,12 @@ private slots:
     {
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing device") << "missing" << "notfound No such file or directory";
-        QTest::newRow("held by another port") << "held" << "busy ";
-        QTest::newRow("unplugged") << "unplugged" << "removed ";
+        QTest::newRow("missing device") << "missing"
+                                        << "notfound No such file or directory";
+        QTest::newRow("held by another port") << "held"
+                                              << "busy ";
+        QTest::newRow("unplugged") << "unplugged"
+                                   << "removed ";
     }
 
     void errorsCarryTheirReason()
