@@ -55,9 +55,22 @@ void Bonjour::resolve(const QString &serviceType, const QString &serviceName, co
     service->resolve();
 }
 
+// A failure is a warning in the log and an event for Lua: the remote that never appears must be
+// explained somewhere an operator looks.
+void Bonjour::fail(const char *operation, int err, const QString &name)
+{
+    const QByteArray subject = name.toLocal8Bit();
+    if (ObjectTracker *tracker = ObjectTracker::forObject(this))
+        LuaMsgHandler(tracker, this, "onServiceError", "%s %s %s", operation,
+                      zeroconfErrorName(err), subject.constData());
+}
+
 void Bonjour::onRegistrationError(int err)
 {
-    qDebug() << "Registration Failed:" << err;
+    const auto *service = qobject_cast<ZeroconfService *>(sender());
+    const QString name = service ? service->name() : QString();
+    qWarning().noquote() << "Registration Failed:" << err << zeroconfErrorName(err) << name;
+    fail("publish", err, name);
 }
 
 void Bonjour::onRegistered()
@@ -90,7 +103,10 @@ void Bonjour::onServiceRemoved(const QString &name)
 
 void Bonjour::onBrowsingFailed(int err)
 {
-    qDebug() << "Browsing Failed:" << err;
+    const auto *browser = qobject_cast<ZeroconfBrowser *>(sender());
+    const QString type = browser ? browser->serviceType() : QString();
+    qWarning().noquote() << "Browsing Failed:" << err << zeroconfErrorName(err) << type;
+    fail("browse", err, type);
 }
 
 // The answer is read before Lua runs; the resolving service goes once Lua is done with it.
@@ -109,10 +125,14 @@ void Bonjour::onResolved(const QByteArray &domainName)
         service->deleteLater();
 }
 
+// The resolving service goes once Lua is done with its failure.
 void Bonjour::onResolveError(int err)
 {
-    qDebug() << "onResolveError:" << err;
-    if (QObject *service = sender())
+    const QPointer<ZeroconfService> service = qobject_cast<ZeroconfService *>(sender());
+    const QString name = service ? service->name() : QString();
+    qWarning().noquote() << "onResolveError:" << err << zeroconfErrorName(err) << name;
+    fail("resolve", err, name);
+    if (service)
         service->deleteLater();
 }
 

@@ -36,6 +36,8 @@ private slots:
     void onTimer();
 
 private:
+    void fail(const char *operation, int err, const QString &name);
+
     QTimer *m_timer;
 };
 

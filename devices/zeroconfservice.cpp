@@ -3,7 +3,7 @@
 #include <KDNSSD/PublicService>
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QRegularExpression>
 
@@ -40,8 +40,25 @@ QDBusServiceWatcher *watchZeroconfDaemon(QObject *parent)
 
 bool zeroconfDaemonRunning()
 {
-    const QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
-    return bus && bus->isServiceRegistered(daemonService).value();
+    QDBusMessage query = QDBusMessage::createMethodCall(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
+    query << QString::fromLatin1(daemonService);
+    const QDBusMessage answer = QDBusConnection::systemBus().call(query, QDBus::Block, 250);
+    return answer.type() == QDBusMessage::ReplyMessage && answer.arguments().value(0).toBool();
+}
+
+const char *zeroconfErrorName(int error)
+{
+    switch (error) {
+    case ZeroconfNoDaemon:
+        return "nodaemon";
+    case ZeroconfNameTaken:
+        return "nametaken";
+    case ZeroconfDaemonGone:
+        return "daemongone";
+    default:
+        return "failed";
+    }
 }
 
 ZeroconfService::ZeroconfService(const QString &serviceType, const QString &serviceName,

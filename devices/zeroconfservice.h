@@ -36,7 +36,10 @@ struct ServiceType {
 
 // The daemon's coming and going on the system bus, which the library does not report.
 QDBusServiceWatcher *watchZeroconfDaemon(QObject *parent);
+// Asks the bus, which answers for the daemon, waiting a quarter of a second at most.
 bool zeroconfDaemonRunning();
+// The word Lua gets for a ZeroconfError.
+const char *zeroconfErrorName(int error);
 
 // A domain in the absolute form the daemon and resolve take ("local.").
 QString zeroconfAbsoluteDomain(const QString &domain);
@@ -53,6 +56,7 @@ public:
     ZeroconfService(const QString &serviceType, const QString &serviceName,
                     QObject *parent = nullptr);
 
+    QString name() const { return m_name; }
     QString host() const { return m_host; }
     quint16 port() const { return m_port; }
     void setPort(quint16 port) { m_port = port; }
