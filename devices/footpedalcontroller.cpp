@@ -1,6 +1,7 @@
 #include "footpedalcontroller.h"
 
 #include "footpedal.h"
+#include "luax/threadreaper.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -55,13 +56,8 @@ void FootPedalController::quit()
         delete thread;
         return;
     }
-    thread->quit();
-    if (thread->wait(quitWaitMs)) {
-        delete thread;
-        return;
-    }
-    qWarning("The foot pedal did not stop in time; it stops on its own");
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    if (!ThreadReaper::finish(thread, quitWaitMs))
+        qWarning("The foot pedal did not stop in time; it stops on its own");
 }
 
 // Reports still queued when quit() ran reach nobody.

@@ -3,6 +3,7 @@
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
 #include "luax/qtcoremodule.h"
+#include "luax/threadreaper.h"
 #include "serialportx.h"
 
 #include <QSerialPortInfo>
@@ -33,13 +34,8 @@ SerialPort::SerialPort() : m_thread(new QThread), m_worker(new SerialPortX)
 SerialPort::~SerialPort()
 {
     ObjectTracker::release(this);
-    m_thread->quit();
-    if (m_thread->wait(closeWaitMs)) {
-        delete m_thread;
-        return;
-    }
-    qWarning("Serial port %s did not close in time; it closes on its own", qPrintable(m_name));
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+    if (!ThreadReaper::finish(m_thread, closeWaitMs))
+        qWarning("Serial port %s did not close in time; it closes on its own", qPrintable(m_name));
 }
 
 void SerialPort::open(const QString &name)

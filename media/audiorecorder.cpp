@@ -3,6 +3,7 @@
 #include "audioencoderworker.h"
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
+#include "luax/threadreaper.h"
 
 #include <QAudioDeviceInfo>
 #include <QCoreApplication>
@@ -30,14 +31,20 @@ static void listdevices()
                 QAudioDeviceInfo::defaultOutputDevice());
 }
 
+// Once the event loop has ended the program waits longer for a take to be finished: nothing is
+// left to keep running, and a worker left behind then dies with the process.
+static bool quitting = false;
+static const int stopWaitMs = 80;
+static const int quitWaitMs = 1500;
+
 // A recorder still alive when the event loop ends goes with it, so its file is finished.
-AudioRecorder::AudioRecorder()
+AudioRecorder::AudioRecorder() : m_thread(new QThread)
 {
-    qDebug() << "AudioRecorder.thread" << &m_thread;
+    qDebug() << "AudioRecorder.thread" << m_thread;
     listdevices();
     auto *worker = new AudioEncoderWorker;
-    worker->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
+    worker->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, worker, &QObject::deleteLater);
     connect(this, &AudioRecorder::run, worker, &AudioEncoderWorker::run);
     connect(this, &AudioRecorder::start, worker, &AudioEncoderWorker::start);
     connect(this, &AudioRecorder::stop, worker, &AudioEncoderWorker::stop);
@@ -48,20 +55,23 @@ AudioRecorder::AudioRecorder()
     connect(worker, &AudioEncoderWorker::fileFailed, this, &AudioRecorder::onFileFailed);
     m_meterTimer.setSingleShot(true);
     connect(&m_meterTimer, &QTimer::timeout, this, &AudioRecorder::deliverLevel);
-    if (QCoreApplication *application = QCoreApplication::instance())
+    if (QCoreApplication *application = QCoreApplication::instance()) {
         connect(application, &QCoreApplication::aboutToQuit, this, &QObject::deleteLater);
-    m_thread.start();
+        connect(application, &QCoreApplication::aboutToQuit, [] { quitting = true; });
+    }
+    m_thread->start();
     emit run();
 }
 
 // The worker dies on its thread as the thread finishes, taking the input and the encoder with
-// it; waiting for that keeps a recording from being cut off.
+// it; waiting for that keeps a recording from being cut off. A worker that does not finish in
+// time goes on finishing its file on its own; what it reports then reaches nobody.
 AudioRecorder::~AudioRecorder()
 {
     ObjectTracker::release(this);
     qDebug() << "Destroy AudioRecorder";
-    m_thread.quit();
-    m_thread.wait();
+    if (!ThreadReaper::finish(m_thread, quitting ? quitWaitMs : stopWaitMs))
+        qWarning("The recorder did not stop in time; its file is finished on its own");
 }
 
 static const int levelInterval = 50;

@@ -36,7 +36,9 @@ private slots:
 private:
     ObjectTracker *trackerAfterLevel();
 
-    QThread m_thread;
+    // Heap-held: a worker stuck in a write (storage that stopped answering) is left to end on
+    // its own, and its thread goes when it does.
+    QThread *m_thread;
     // The meter reaches Lua at most every 50 ms, with the latest level.
     QTimer m_meterTimer;
     QElapsedTimer m_sinceLevel;

@@ -174,6 +174,14 @@ void Mp3Encoder::checkPath()
     fail("removed", strerror(ENOENT));
 }
 
+// Only a regular file can have its head written again: LAME reads the head back to do it, and
+// on a pipe or a device that read would wait for data that never comes.
+static bool rewritable(FILE *file)
+{
+    struct stat status;
+    return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 // LAME's information frame at the head of the file (written over the blank frame it started
 // with) tells a player the length of the take before it plays it.
 int Mp3Encoder::finish()
@@ -185,7 +193,7 @@ int Mp3Encoder::finish()
         printf("MP3 buffer is not big enough");
     else if (bytes < 0)
         printf("MP3 internal error:  error code=%i", bytes);
-    else if (writeFrames(bytes))
+    else if (writeFrames(bytes) && rewritable(m_file))
         m_lame->lame_mp3_tags_fid(m_flags, m_file);
     if (fclose(m_file) != 0)
         failWithErrno(errno);

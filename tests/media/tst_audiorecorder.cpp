@@ -13,6 +13,10 @@
 
 #include <algorithm>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // The private sound server's input is a 1 kHz sine at half scale; the recorder takes it at a
 // volume of 0.75, so its blocks peak at 12288, level 236.
 static const int toneLevel = 236;
@@ -392,6 +396,41 @@ private slots:
         const Sound sound = decodeMp3(file);
         QVERIFY2(sound.seconds() > 0.9 && sound.seconds() < 1.3,
                  qPrintable(QString::number(sound.seconds())));
+    }
+
+    // A take into a pipe nobody reads (storage that stopped answering) blocks the worker in its
+    // write; destroying the recorder does not wait for it, and it ends once the pipe drains.
+    void recorderStuckInAWriteIsLeftToFinish()
+    {
+        skipWithoutSoundServer();
+        skipWithoutLameCommand();
+        const QString file = path("stuck.mp3");
+        QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        const int reader = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        fcntl(reader, F_SETPIPE_SZ, 4096);
+        LuaFixture f;
+        loadMediaModules(f);
+        LUA_RUN(f, "r = recorder.create() r:record('" + file.toUtf8() + "')");
+        GlobalObject recorder(f, "r", "AudioRecorder");
+        EventLog log(f);
+        QVERIFY(log.waitFor(QRegularExpression::escape("onFileStatus " + file)));
+        QTest::qWait(1500);
+        QElapsedTimer clock;
+        clock.start();
+        LUA_RUN(f, "r:destroy()");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const qint64 stall = clock.elapsed();
+        QVERIFY(!recorder.isAlive());
+        QVERIFY2(stall < 100, qPrintable(QString::number(stall)));
+        char buffer[4096];
+        ssize_t got = -1;
+        for (QDeadlineTimer deadline(5000); got != 0 && !deadline.hasExpired();)
+            if ((got = ::read(reader, buffer, sizeof buffer)) < 0)
+                QTest::qWait(20);
+        ::close(reader);
+        QCOMPARE(got, ssize_t(0));
+        QTest::qWait(50);
     }
 
     // The library is found through the loader's search path, as a real one would be, so the
