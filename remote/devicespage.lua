@@ -112,12 +112,20 @@ function devices.onReadyRead(handle)
     return true
 end
 
-function devices.onError(handle)
+function devices.onError(handle, reason, text)
     if not rawequal(handle, devices.port) then
         return false
     end
-    log('serial port error: ' .. (currentPort() or '?'))
+    log(string.format('serial port %s failed: %s (%s)', currentPort() or '?', reason, text))
     return true
+end
+
+function devices.onFootConnected(product)
+    log('foot pedal connected: ' .. product)
+end
+
+function devices.onFootDisconnected(product)
+    log('foot pedal gone: ' .. product)
 end
 
 -- The status line of the page, or nil for any other page.

@@ -386,8 +386,16 @@ function demo.onReadyRead(handle)
     devices.onReadyRead(handle)
 end
 
-function demo.onError(handle)
-    devices.onError(handle)
+function demo.onError(handle, reason, text)
+    devices.onError(handle, reason, text)
+end
+
+function demo.onFootConnected(_, product)
+    devices.onFootConnected(product)
+end
+
+function demo.onFootDisconnected(_, product)
+    devices.onFootDisconnected(product)
 end
 
 function demo.onShutdown()

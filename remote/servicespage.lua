@@ -57,6 +57,12 @@ function page.onResolved(full, host, servicePort)
     end
 end
 
+-- A failure is shown on the page until the next one: a remote that never appears says why.
+function page.onServiceError(what, why, name)
+    page.problem = string.format('%s of %s failed: %s', what, name, why)
+    page.widget:update()
+end
+
 local function paint()
     local w, h = lcdCanvas:size()
     lcdCanvas:gradient(0, 0, w, h, 0x202830, 'panel.gradient')
@@ -64,6 +70,9 @@ local function paint()
     lcdCanvas:text(20, 48, string.format('This one announces "%s" (%s, port %d)', page.name,
         serviceType, port), 13, 'lightgray')
     local y = 84
+    if page.problem then
+        lcdCanvas:text(20, 66, page.problem, 13, 'orange')
+    end
     if #names == 0 then
         lcdCanvas:text(20, y, 'Looking...', 14, 'lightgray')
     end
