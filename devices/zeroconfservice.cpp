@@ -4,6 +4,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QRegularExpression>
 
@@ -38,12 +40,48 @@ QDBusServiceWatcher *watchZeroconfDaemon(QObject *parent)
                                    QDBusServiceWatcher::WatchForOwnerChange, parent);
 }
 
-bool zeroconfDaemonRunning()
+static QDBusMessage daemonQuery()
 {
     QDBusMessage query = QDBusMessage::createMethodCall(
         "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
     query << QString::fromLatin1(daemonService);
-    const QDBusMessage answer = QDBusConnection::systemBus().call(query, QDBus::Block, 250);
+    return query;
+}
+
+enum DaemonPresence { DaemonUnknown, DaemonAbsent, DaemonPresent };
+
+// The daemon's presence as the bus last told it: asked once without waiting, then followed by
+// the bus's notices, so the window waits for the bus only until its first answer has come.
+static DaemonPresence &followDaemon()
+{
+    static DaemonPresence presence = DaemonUnknown;
+    static QObject *follower = nullptr;
+    if (follower)
+        return presence;
+    follower = new QObject;
+    QDBusServiceWatcher *watcher = watchZeroconfDaemon(follower);
+    QObject::connect(watcher, &QDBusServiceWatcher::serviceRegistered, follower,
+                     [] { presence = DaemonPresent; });
+    QObject::connect(watcher, &QDBusServiceWatcher::serviceUnregistered, follower,
+                     [] { presence = DaemonAbsent; });
+    auto *call = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(daemonQuery()),
+                                             follower);
+    QObject::connect(call, &QDBusPendingCallWatcher::finished, follower,
+                     [](QDBusPendingCallWatcher *answer) {
+                         const QDBusPendingReply<bool> reply = *answer;
+                         if (reply.isValid() && presence == DaemonUnknown)
+                             presence = reply.value() ? DaemonPresent : DaemonAbsent;
+                         answer->deleteLater();
+                     });
+    return presence;
+}
+
+bool zeroconfDaemonRunning()
+{
+    const DaemonPresence presence = followDaemon();
+    if (presence != DaemonUnknown)
+        return presence == DaemonPresent;
+    const QDBusMessage answer = QDBusConnection::systemBus().call(daemonQuery(), QDBus::Block, 250);
     return answer.type() == QDBusMessage::ReplyMessage && answer.arguments().value(0).toBool();
 }
 
@@ -66,6 +104,7 @@ ZeroconfService::ZeroconfService(const QString &serviceType, const QString &serv
     : QObject(parent), m_name(serviceName), m_domain(QStringLiteral("local."))
 {
     ServiceType::parse(serviceType, &m_type);
+    followDaemon();
     QDBusServiceWatcher *daemon = watchZeroconfDaemon(this);
     connect(daemon, &QDBusServiceWatcher::serviceRegistered, this, &ZeroconfService::onDaemonBack);
     connect(daemon, &QDBusServiceWatcher::serviceUnregistered, this,

@@ -36,7 +36,8 @@ struct ServiceType {
 
 // The daemon's coming and going on the system bus, which the library does not report.
 QDBusServiceWatcher *watchZeroconfDaemon(QObject *parent);
-// Asks the bus, which answers for the daemon, waiting a quarter of a second at most.
+// Whether the daemon runs, as the bus said last; until the bus's first answer to the question
+// asked without waiting has come, asks it again waiting a quarter of a second at most.
 bool zeroconfDaemonRunning();
 // The word Lua gets for a ZeroconfError.
 const char *zeroconfErrorName(int error);

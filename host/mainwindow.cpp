@@ -31,6 +31,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 static MainWindow *mainWindow = nullptr;
 
@@ -369,9 +370,9 @@ bool MainWindow::canRestart() const
 void MainWindow::closeApplication()
 {
     m_stackTimer->stop();
-    if (L)
-        lua_close(L);
-    L = nullptr;
+    // Errors of the closing interpreter are no longer this application's to show.
+    if (lua_State *closing = std::exchange(L, nullptr))
+        lua_close(closing);
     luaX_sethalted(nullptr);
     for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
         if (child != statusBar() && child != centralWidget())

@@ -505,9 +505,7 @@ int luaX_traceback(lua_State *L)
     }
     lua_pushvalue(L, 1);
     lua_pushinteger(L, 2);
-    ScriptGuard::setReporting(true);
     lua_call(L, 2, 1);
-    ScriptGuard::setReporting(false);
     printf("ERROR(traceback): %s\n", lua_tostring(L, -1));
     return 1;
 }

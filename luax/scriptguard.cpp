@@ -31,7 +31,6 @@ struct Frame {
     // The coroutine the frame runs in now, if any; it changes only under the lock, so the
     // watchdog never hooks one that was collected.
     lua_State *coroutine;
-    bool reporting;
 };
 
 // How often the watchdog looks: a runaway script is stopped within its budget and this.
@@ -105,8 +104,10 @@ int overrun()
 }
 
 // Once set, the hook stays until the frame ends, so the error comes again at the next step of a
-// script that caught it: a pcall around the loop cannot keep it running.
-void stophook(lua_State *L, lua_Debug *)
+// script that caught it: a pcall around the loop cannot keep it running. Only the count hook,
+// which runs inside the Lua machine, raises the error: a call hook also runs for a C function
+// that C++ calls without protection, and an error there would jump over C++ frames.
+void stophook(lua_State *L, lua_Debug *debug)
 {
     const int budget = overrun();
     if (!budget) {
@@ -114,7 +115,7 @@ void stophook(lua_State *L, lua_Debug *)
         lua_sethook(L, nullptr, 0, 0);
         return;
     }
-    if (guard().frames.back().reporting)
+    if (debug->event != LUA_HOOKCOUNT)
         return;
     luaL_where(L, 0);
     lua_pushfstring(L, "script ran longer than %d ms", budget);
@@ -134,9 +135,9 @@ void watch()
         lua_State *coroutine = g.armedCoroutine.load(std::memory_order_acquire);
         if (!deadline || !L || now() < deadline)
             continue;
-        lua_sethook(L, stophook, LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1);
+        lua_sethook(L, stophook, LUA_MASKCOUNT, 1);
         if (coroutine)
-            lua_sethook(coroutine, stophook, LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1);
+            lua_sethook(coroutine, stophook, LUA_MASKCOUNT, 1);
     }
 }
 
@@ -182,7 +183,7 @@ void ScriptGuard::enter(lua_State *L, Kind kind)
     const int64_t t = now();
     const Limits *limits = kind == Call ? limitsof(L) : nullptr;
     const bool starting = limits && limits->starting;
-    g.frames.push_back({L, t, t, budgetof(limits, starting), starting, nullptr, false});
+    g.frames.push_back({L, t, t, budgetof(limits, starting), starting, nullptr});
     publish();
 }
 
@@ -230,13 +231,6 @@ void ScriptGuard::resumed(lua_State *outer)
     std::lock_guard<std::mutex> lock(g.mutex);
     g.frames.back().coroutine = outer;
     publish();
-}
-
-void ScriptGuard::setReporting(bool reporting)
-{
-    Guard &g = guard();
-    if (!g.frames.empty())
-        g.frames.back().reporting = reporting;
 }
 
 void ScriptGuard::setStarting(lua_State *L, bool starting)

@@ -30,8 +30,6 @@ public:
     // returned: the guard stops a loop inside it too.
     static lua_State *resuming(lua_State *coroutine);
     static void resumed(lua_State *outer);
-    // While the message handler of the frame on top builds its report, the guard lets it.
-    static void setReporting(bool reporting);
 
     // A nested event loop for the scope: its waiting counts against no callback.
     class NestedLoop
