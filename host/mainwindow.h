@@ -35,7 +35,6 @@ public:
     WidgetAnimator &animator() { return m_animator; }
     FootPedalController *footPedal() const { return m_footPedal; }
     QList<TabWidget *> tabWidgets() const;
-    ScriptErrors *scriptErrors() const { return m_errors; }
     // In development mode: the error that stopped the application, empty while it runs.
     QString failure() const { return m_failure; }
 

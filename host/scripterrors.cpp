@@ -55,7 +55,7 @@ void ScriptErrors::dismiss()
     m_count = 0;
     m_label->clear();
     if (m_list)
-        m_list->window()->close();
+        m_list->close();
     hide();
 }
 

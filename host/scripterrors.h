@@ -20,7 +20,6 @@ public:
 
     void add(const QString &callback, const QString &message);
     void dismiss();
-    int count() const { return m_count; }
     QString text() const;
 
 protected:

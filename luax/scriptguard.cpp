@@ -79,15 +79,19 @@ int budgetof(const Limits *limits, bool starting)
     return starting ? limits->startMs : limits->callMs;
 }
 
+// 0 for a frame without a budget.
+int64_t deadlineof(const Frame &frame)
+{
+    return frame.budget ? frame.origin + frame.budget * int64_t(1000000) : 0;
+}
+
 void publish()
 {
     Guard &g = guard();
     const Frame *top = g.frames.empty() ? nullptr : &g.frames.back();
-    const int budget = top ? top->budget : 0;
     g.armedState.store(top ? top->L : nullptr, std::memory_order_release);
     g.armedCoroutine.store(top ? top->coroutine : nullptr, std::memory_order_release);
-    g.armedDeadline.store(budget ? top->origin + budget * int64_t(1000000) : 0,
-                          std::memory_order_release);
+    g.armedDeadline.store(top ? deadlineof(*top) : 0, std::memory_order_release);
 }
 
 // The budget of the frame on top when it has run past it, else 0.
@@ -97,10 +101,8 @@ int overrun()
     if (g.frames.empty())
         return 0;
     const Frame &top = g.frames.back();
-    const int budget = top.budget;
-    if (!budget || now() < top.origin + budget * int64_t(1000000))
-        return 0;
-    return budget;
+    const int64_t deadline = deadlineof(top);
+    return deadline && now() >= deadline ? top.budget : 0;
 }
 
 // Once set, the hook stays until the frame ends, so the error comes again at the next step of a

@@ -55,10 +55,11 @@ AudioRecorder::AudioRecorder() : m_thread(new QThread)
     connect(worker, &AudioEncoderWorker::fileFailed, this, &AudioRecorder::onFileFailed);
     m_meterTimer.setSingleShot(true);
     connect(&m_meterTimer, &QTimer::timeout, this, &AudioRecorder::deliverLevel);
-    if (QCoreApplication *application = QCoreApplication::instance()) {
-        connect(application, &QCoreApplication::aboutToQuit, this, &QObject::deleteLater);
-        connect(application, &QCoreApplication::aboutToQuit, [] { quitting = true; });
-    }
+    if (QCoreApplication *application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, [this] {
+            quitting = true;
+            deleteLater();
+        });
     m_thread->start();
     emit run();
 }

@@ -47,6 +47,14 @@ static void writeBlocks(AudioEncoder &encoder, const QVector<short> &samples, in
     }
 }
 
+// Records into file with the recorder r, until the take has begun.
+static bool beginTake(LuaFixture &f, EventLog &log, const QString &file)
+{
+    loadMediaModules(f);
+    return f.run("r = recorder.create() r:record('" + file.toUtf8() + "')") &&
+           log.waitFor(QRegularExpression::escape("onFileStatus " + file));
+}
+
 static QStringList fileEvents(const QStringList &events)
 {
     return events.filter(QRegularExpression("^onFileStatus"));
@@ -304,11 +312,9 @@ private slots:
         skipWithoutLameCommand();
         const QString file = path("three.mp3");
         LuaFixture f;
-        loadMediaModules(f);
-        LUA_RUN(f, "r = recorder.create() r:record('" + file.toUtf8() + "')");
-        GlobalObject recorder(f, "r", "AudioRecorder");
         EventLog log(f);
-        QVERIFY(log.waitFor(QRegularExpression::escape("onFileStatus " + file)));
+        QVERIFY(beginTake(f, log, file));
+        GlobalObject recorder(f, "r", "AudioRecorder");
         log.take();
         QTest::qWait(3000);
         LUA_RUN(f, "r:recordstop()");
@@ -382,11 +388,9 @@ private slots:
         skipWithoutLameCommand();
         const QString file = path("destroyed-recorder.mp3");
         LuaFixture f;
-        loadMediaModules(f);
-        LUA_RUN(f, "r = recorder.create() r:record('" + file.toUtf8() + "')");
-        GlobalObject recorder(f, "r", "AudioRecorder");
         EventLog log(f);
-        QVERIFY(log.waitFor(QRegularExpression::escape("onFileStatus " + file)));
+        QVERIFY(beginTake(f, log, file));
+        GlobalObject recorder(f, "r", "AudioRecorder");
         QTest::qWait(1000);
         LUA_RUN(f, "r:destroy()");
         QTRY_VERIFY(!recorder.isAlive());
@@ -410,11 +414,9 @@ private slots:
         QVERIFY(reader >= 0);
         fcntl(reader, F_SETPIPE_SZ, 4096);
         LuaFixture f;
-        loadMediaModules(f);
-        LUA_RUN(f, "r = recorder.create() r:record('" + file.toUtf8() + "')");
-        GlobalObject recorder(f, "r", "AudioRecorder");
         EventLog log(f);
-        QVERIFY(log.waitFor(QRegularExpression::escape("onFileStatus " + file)));
+        QVERIFY(beginTake(f, log, file));
+        GlobalObject recorder(f, "r", "AudioRecorder");
         QTest::qWait(1500);
         QElapsedTimer clock;
         clock.start();
