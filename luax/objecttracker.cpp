@@ -5,10 +5,12 @@
 #include <QDebug>
 #include <QDialog>
 #include <QDropEvent>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTouchEvent>
 #include <QWidget>
 
 #include <cstdio>
@@ -222,8 +224,53 @@ static const char *pressname(Qt::MouseButton button)
     }
 }
 
+// The number Lua knows a finger by: 1 for the first one down, then the lowest one free. The
+// numbers belong to the fingers on the screen, whichever widgets they are on.
+static QHash<int, int> fingerNumbers;
+
+static int fingernumber(int id)
+{
+    const auto known = fingerNumbers.constFind(id);
+    if (known != fingerNumbers.constEnd())
+        return *known;
+    const QList<int> taken = fingerNumbers.values();
+    int number = 1;
+    while (taken.contains(number))
+        ++number;
+    fingerNumbers.insert(id, number);
+    return number;
+}
+
+// Each finger is one press, its moves and one release, with its number last. An answer that
+// consumes a press or release keeps the whole event from the widget. A finger whose widget died
+// while it was delivered goes without the rest.
+bool ObjectTracker::forwardTouch(QObject *watched, QTouchEvent *event, const Delivery &delivery)
+{
+    bool consumed = false;
+    for (const QTouchEvent::TouchPoint &point : event->touchPoints()) {
+        const int number = fingernumber(point.id());
+        const QPoint at = point.pos().toPoint();
+        const bool ended =
+            point.state() == Qt::TouchPointReleased || event->type() == QEvent::TouchCancel;
+        if (ended)
+            fingerNumbers.remove(point.id());
+        if (!delivery.alive())
+            continue;
+        const char *name = point.state() == Qt::TouchPointPressed ? "onTouchPress"
+                           : ended                                ? "onTouchRelease"
+                           : point.state() == Qt::TouchPointMoved ? "onTouchMove"
+                                                                  : nullptr;
+        const bool answered =
+            name && LuaMsgHandler(this, watched, name, "%d %d %d", at.x(), at.y(), number);
+        consumed = consumed || (answered && point.state() != Qt::TouchPointMoved);
+    }
+    if (consumed)
+        event->accept();
+    return consumed;
+}
+
 // Returns whether the event is consumed; the caller has already picked the forwarded types.
-bool ObjectTracker::forward(QObject *watched, QEvent *event)
+bool ObjectTracker::forward(QObject *watched, QEvent *event, const Delivery &delivery)
 {
     switch (event->type()) {
     case QEvent::Resize: {
@@ -235,18 +282,23 @@ bool ObjectTracker::forward(QObject *watched, QEvent *event)
     case QEvent::MouseButtonPress: {
         auto *e = static_cast<QMouseEvent *>(event);
         const char *name = pressname(e->button());
-        return name && LuaMsgHandler(this, watched, name, "%d %d", e->x(), e->y());
+        return name && LuaMsgHandler(this, watched, name, "%d %d %d", e->x(), e->y(), 1);
     }
     case QEvent::MouseButtonRelease: {
         auto *e = static_cast<QMouseEvent *>(event);
         return e->button() == Qt::LeftButton &&
-               LuaMsgHandler(this, watched, "onTouchRelease", "%d %d", e->x(), e->y());
+               LuaMsgHandler(this, watched, "onTouchRelease", "%d %d %d", e->x(), e->y(), 1);
     }
     case QEvent::MouseMove: {
         auto *e = static_cast<QMouseEvent *>(event);
-        LuaMsgHandler(this, watched, "onTouchMove", "%d %d", e->x(), e->y());
+        LuaMsgHandler(this, watched, "onTouchMove", "%d %d %d", e->x(), e->y(), 1);
         return false;
     }
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+        return forwardTouch(watched, static_cast<QTouchEvent *>(event), delivery);
     case QEvent::KeyPress: {
         auto *e = static_cast<QKeyEvent *>(event);
         qDebug() << "QtObjectTracker::eventFilter::KeyPress" << watched << event << e->key();
@@ -323,6 +375,10 @@ bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseMove:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
     case QEvent::KeyPress:
     case QEvent::Move:
     case QEvent::Close:
@@ -336,7 +392,7 @@ bool ObjectTracker::eventFilter(QObject *watched, QEvent *event)
     }
     lua_State *const state = L;
     const Delivery delivery(this, watched);
-    const bool consumed = forward(watched, event);
+    const bool consumed = forward(watched, event, delivery);
     if (event->type() != QEvent::Resize)
         luaX_clearstack(state);
     return consumed || !delivery.alive();

@@ -11,6 +11,7 @@
 
 class Delivery;
 class QPainter;
+class QTouchEvent;
 
 // One per interpreter: learns of the death of every object that has a Lua handle, forwards the
 // events of those objects to the Lua global MsgHandler, and owns the shared painter lcdCanvas.
@@ -48,7 +49,8 @@ private:
     friend class Delivery;
 
     explicit ObjectTracker(lua_State *L);
-    bool forward(QObject *watched, QEvent *event);
+    bool forward(QObject *watched, QEvent *event, const Delivery &delivery);
+    bool forwardTouch(QObject *watched, QTouchEvent *event, const Delivery &delivery);
     bool delivering(const QObject *object) const;
     void resumeDeletes();
 

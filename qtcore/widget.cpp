@@ -19,7 +19,33 @@
 #include <cstdio>
 #include <cstring>
 
-Widget::Widget(QWidget *parent) : QWidget(parent) {}
+// Every finger on the widget reaches Lua as itself: the widget takes the touches, so the toolkit
+// makes no mouse events of the first one.
+Widget::Widget(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_AcceptTouchEvents);
+}
+
+bool isTouchEvent(const QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Widget::event(QEvent *event)
+{
+    if (!isTouchEvent(event))
+        return QWidget::event(event);
+    event->accept();
+    return true;
+}
 
 Widget::~Widget()
 {

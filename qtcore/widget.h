@@ -17,8 +17,12 @@ public:
     ~Widget() override;
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 };
+
+// True for the events of a finger on a widget.
+bool isTouchEvent(const QEvent *event);
 
 // Paints a widget through Lua (onPaint on the shared painter); false for an untracked widget.
 bool paintWithLua(QWidget *widget);
