@@ -3,9 +3,11 @@
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
 #include "qtcore/widget.h"
+#include "screenplay.h"
 #include "viewermodule.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QMouseEvent>
 #include <QPropertyAnimation>
 #include <QRegularExpression>
@@ -179,6 +181,26 @@ void FDView::insertPageBreak()
 {
     if (!m_cursor.isNull())
         m_cursor.insertHtml("<hr>");
+}
+
+static int tagof(const Screenplay &screenplay, const Screenplay::Paragraph &paragraph)
+{
+    if (paragraph.character.isEmpty())
+        return -1;
+    return screenplay.characters().indexOf(paragraph.character) + 1;
+}
+
+// A page break shows as the next page's number, on the right as in a printed script.
+void FDView::showScreenplay(const Screenplay &screenplay)
+{
+    clearScript();
+    int page = 1;
+    for (const Screenplay::Paragraph &paragraph : screenplay.paragraphs()) {
+        if (paragraph.kind.isEmpty())
+            addParagraph(QString("%1.").arg(++page), "Page", -1);
+        else
+            addParagraph(paragraph.text, paragraph.kind, tagof(screenplay, paragraph));
+    }
 }
 
 // All paragraphs of a tag change in one edit, laid out once: one edit each would lay out a
@@ -370,6 +392,41 @@ static int lfdview_add(lua_State *L)
     return 0;
 }
 
+// Reads and shows the file, and pushes the table from character to tag; or pushes the reason
+// it could not and leaves the view as it was. Nothing here raises a Lua error: the caller does,
+// once every C++ object is gone.
+static bool loadscript(lua_State *L, FDView *view, const char *path)
+{
+    QFile file(QString::fromUtf8(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        lua_pushfstring(L, "%s: %s", path, file.errorString().toUtf8().constData());
+        return false;
+    }
+    Screenplay screenplay;
+    QString error;
+    if (!screenplay.read(file.readAll(), &error)) {
+        lua_pushfstring(L, "%s: %s", path, error.toUtf8().constData());
+        return false;
+    }
+    view->showScreenplay(screenplay);
+    lua_createtable(L, 0, screenplay.characters().size());
+    for (int i = 0; i < screenplay.characters().size(); ++i) {
+        luaX_pushtext(L, screenplay.characters().at(i).toUtf8());
+        lua_pushinteger(L, i + 1);
+        lua_rawset(L, -3);
+    }
+    return true;
+}
+
+static int lfdview_load(lua_State *L)
+{
+    FDView *view = checkfdview(L, 1);
+    const char *path = luaX_checkname(L, 2);
+    if (!loadscript(L, view, path))
+        return lua_error(L);
+    return 1;
+}
+
 static int lfdview_pagebreak(lua_State *L)
 {
     checkfdview(L, 1)->insertPageBreak();
@@ -440,6 +497,7 @@ static const luaL_Reg fdview_functions[] = {
     {"create", lfdview_create},
     {"clear", lfdview_clear},
     {"add", lfdview_add},
+    {"load", lfdview_load},
     {"pagebreak", lfdview_pagebreak},
     {"setColor", lfdview_setColor},
     {"setVisibleForTag", lfdview_setVisibleForTag},

@@ -9,6 +9,7 @@
 #include <QTextEdit>
 
 class QPropertyAnimation;
+class Screenplay;
 
 // A screenplay viewer: paragraphs are appended one by one, each laid out by its kind ("Scene",
 // "Action", "Character", "Dialogue", "Title", "Page") and carrying an integer tag (its block's
@@ -31,6 +32,9 @@ public:
     // Does nothing before the first clearScript: until then there is no insertion point.
     void addParagraph(const QString &text, const QString &kind, int tag);
     void insertPageBreak();
+    // Replaces the script with the one read; each character's cues and dialogue carry the
+    // character's tag, its place in the screenplay's list of characters counted from 1.
+    void showScreenplay(const Screenplay &screenplay);
     void setTagColor(int tag, const QColor &color);
     void setTagVisible(int tag, bool visible);
     void setFontScale(double scale) { m_fontScale = scale; }

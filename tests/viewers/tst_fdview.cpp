@@ -1,6 +1,7 @@
 #include "common/luafixture.h"
 #include "luax/luax.h"
 #include "viewers/fdview.h"
+#include "viewers/screenplay.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QPropertyAnimation>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
 
@@ -475,6 +477,91 @@ private slots:
         QCOMPARE(f.animation()->startValue().toInt(), int(0.5 * maximum));
         QCOMPARE(f.animation()->endValue().toInt(), maximum);
         QTRY_COMPARE_WITH_TIMEOUT(f.bar()->value(), maximum, 3000);
+    }
+
+    // Each paragraph as kind:text, with @character for cues and dialogue; "--" a page break.
+    void screenplayFilesGiveTheirParagraphs_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("paragraphs");
+        QTest::newRow("fountain, every kind")
+            << QByteArray("Title: The Test\nAuthor: Ann Writer\nDraft date: May\n\n"
+                          "INT. KITCHEN - DAY #1#\n\nSteam rises. /* cut this */\n\n"
+                          "BOB (V.O.)\n(quietly)\nHello [[a note]] there.\n\n"
+                          "@McCLANE\nYippee.\n\n"
+                          "ALICE ^\nBoth at once!\n\nCUT TO:\n\n.FLASHBACK\n\n===\n\n"
+                          "> THE END <\n\n# Act two\n= synopsis\n!LOUD NOISE\n")
+            << "Title:The Test | Title:Ann Writer | Action:May | -- | Scene:INT. KITCHEN - DAY | "
+               "Action:Steam rises. | Character:BOB (V.O.)@BOB | Dialogue:(quietly)@BOB | "
+               "Dialogue:Hello  there.@BOB | Character:McCLANE@McCLANE | "
+               "Dialogue:Yippee.@McCLANE | Character:ALICE@ALICE | Dialogue:Both at once!@ALICE | "
+               "Action:CUT TO: | Scene:FLASHBACK | -- | Action:THE END | Action:LOUD NOISE";
+        QTest::newRow("fountain, odd characters")
+            << QByteArray("ZOË (CONT'D)\n100% sure \\0 of *this*.\n\nint. café – night\n")
+            << "Character:ZOË (CONT'D)@ZOË | Dialogue:100% sure \\0 of *this*.@ZOË | "
+               "Scene:int. café – night";
+        QTest::newRow("fdx")
+            << QByteArray(
+                   "<?xml version=\"1.0\"?>\n<FinalDraft><Content>"
+                   "<Paragraph Type=\"Scene Heading\"><Text>EXT. PIER</Text></Paragraph>"
+                   "<Paragraph Type=\"Action\"><Text>Gulls </Text><Text>cry.</Text></Paragraph>"
+                   "<DualDialogue><Paragraph Type=\"Character\"><Text>EVE (O.S.)</Text>"
+                   "</Paragraph><Paragraph Type=\"Parenthetical\"><Text>(shouting)</Text>"
+                   "</Paragraph><Paragraph Type=\"Dialogue\"><Text>Now!</Text></Paragraph>"
+                   "</DualDialogue><Paragraph Type=\"Transition\" StartsNewPage=\"Yes\">"
+                   "<Text>FADE OUT.</Text></Paragraph></Content>"
+                   "<TitlePage><Content><Paragraph><Text>Pier Nine</Text></Paragraph>"
+                   "</Content></TitlePage></FinalDraft>")
+            << "Scene:EXT. PIER | Action:Gulls cry. | Character:EVE (O.S.)@EVE | "
+               "Dialogue:(shouting)@EVE | Dialogue:Now!@EVE | -- | Action:FADE OUT. | "
+               "Title:Pier Nine";
+    }
+
+    void screenplayFilesGiveTheirParagraphs()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, paragraphs);
+        Screenplay screenplay;
+        QString error;
+        QVERIFY2(screenplay.read(content, &error), qPrintable(error));
+        QStringList seen;
+        for (const Screenplay::Paragraph &p : screenplay.paragraphs())
+            seen << (p.kind.isEmpty() ? QString("--")
+                                      : p.kind + ':' + p.text +
+                                            (p.character.isEmpty() ? "" : '@' + p.character));
+        QCOMPARE(seen.join(" | "), paragraphs);
+    }
+
+    // load gives each character a tag, returns them, and shows the page numbers; a file that
+    // cannot be read or is damaged leaves the view as it was.
+    void loadTagsCharactersAndRefusesDamagedFiles()
+    {
+        QTemporaryDir dir;
+        const auto write = [&](const QString &name, const QByteArray &content) {
+            QFile file(dir.filePath(name));
+            file.open(QIODevice::WriteOnly);
+            file.write(content);
+            return dir.filePath(name).toUtf8();
+        };
+        ViewerFixture f;
+        const QByteArray good =
+            write("good.txt", "BOB\nHi.\n\nANN\nHey.\n\n===\n\nBOB (CONT'D)\nBye.\n");
+        LUA_RUN(f, "tags = v:load('" + good + "')");
+        QCOMPARE(f.eval("tags.BOB .. ',' .. tags.ANN"), QString("1,2"));
+        QStringList blocks;
+        for (QTextBlock b = f.view->document()->firstBlock().next(); b.isValid(); b = b.next())
+            blocks << QString("%1=%2").arg(b.text()).arg(b.userState());
+        QCOMPARE(blocks.join(' '), QString("BOB=1 Hi.=1 ANN=2 Hey.=2 2.=-1 BOB (CONT'D)=1 Bye.=1"));
+        const QString shown = f.view->toPlainText();
+        for (const QByteArray &bad :
+             {write("broken.fdx", "<?xml version=\"1.0\"?><FinalDraft><Content>"
+                                  "<Paragraph><Text>cut"),
+              write("binary.fountain", QByteArray("BOB\0\1\2", 6)),
+              dir.filePath("missing.fountain").toUtf8()}) {
+            QVERIFY(!f.run("v:load('" + bad + "')"));
+            QVERIFY2(f.error.contains(bad + ": "), qPrintable(f.error));
+            QCOMPARE(f.view->toPlainText(), shown);
+        }
     }
 
     void readOnlyViewDoesNotSelectByDragging_data()
