@@ -1,4 +1,4 @@
--- The demo's document pages: a screenplay read from screenplay.txt, with its characters' lines
+-- The demo's document pages: a screenplay read from screenplay.fountain, with its characters' lines
 -- marked in colour or hidden, scrolled by buttons or the foot pedal; and a PDF viewer that opens
 -- sample.pdf, or a file chosen in a dialog. Both files lie beside this file, or are packed in the
 -- bundle the demo is installed as.
@@ -7,7 +7,7 @@ local FDView = require 'fdview.core'
 local pdf2 = require 'pdf2.core'
 local hasBundle, bundle = pcall(require, 'bundle')
 
-local documents = {buttons = {}}
+local documents = {buttons = {}, temporaries = {}}
 
 local bar = {top = 8, h = 40, w = 104, gap = 8}
 
@@ -15,17 +15,6 @@ local bar = {top = 8, h = 40, w = 104, gap = 8}
 local function folder()
     local init = package.searchpath('remote', package.path)
     return init and init:match('^(.*)[/\\]')
-end
-
-local function readLoose(name)
-    local directory = folder()
-    local file = directory and io.open(directory .. '/' .. name, 'rb')
-    if not file then
-        return nil
-    end
-    local bytes = file:read('a')
-    file:close()
-    return bytes
 end
 
 local function readPacked(name)
@@ -36,12 +25,7 @@ local function readPacked(name)
     return ok and type(bytes) == 'string' and bytes or nil
 end
 
--- A data file's bytes: the loose file first, then the bundle's copy; nil when neither exists.
-local function readFile(name)
-    return readLoose(name) or readPacked(name)
-end
-
--- The viewer opens only real files: a packed PDF is written to a temporary file first, which
+-- The viewers open only real files: a packed one is written to a temporary file first, which
 -- goes at shutdown. Returns the path to open, or nil.
 local function writeTemporary(bytes)
     local ok, path = pcall(os.tmpname)
@@ -51,77 +35,38 @@ local function writeTemporary(bytes)
     end
     file:write(bytes)
     file:close()
-    documents.temporary = path
+    documents.temporaries[path] = true
     return path
 end
 
-local function samplePdf()
+-- A data file the viewers open by path: the loose file, else the bundle's copy written out.
+local function dataPath(name)
     local directory = folder()
-    local path = directory and directory .. '/sample.pdf'
+    local path = directory and directory .. '/' .. name
     local file = path and io.open(path, 'rb')
     if file then
         file:close()
         return path
     end
-    local bytes = readPacked('sample.pdf')
+    local bytes = readPacked(name)
     return bytes and writeTemporary(bytes)
 end
 
--- A plain-text screenplay: "Title:" starts the title; "===" breaks the page; a line starting
--- with INT. or EXT. heads a scene; a line in capitals followed directly by text names a
--- character, whose lines run to the next blank line; everything else is action. A character's
--- name and lines share a tag of their own, numbered from 1 in order of appearance. Returns the
--- paragraphs and the characters' names by tag.
-local function isName(line)
-    return line == line:upper() and line:match('%a') ~= nil
-end
-
-local function parse(text)
-    local lines = {}
-    for line in (text .. '\n'):gmatch('(.-)\r?\n') do
-        lines[#lines + 1] = line:match('^%s*(.-)%s*$')
-    end
-    local paragraphs, names, tags, speaker, page = {}, {}, {}, nil, 1
-    local function add(kind, line, tag)
-        paragraphs[#paragraphs + 1] = {kind = kind, text = line, tag = tag}
-    end
-    for i, line in ipairs(lines) do
-        if line == '' then
-            speaker = nil
-        elseif speaker then
-            add('Dialogue', line, tags[speaker])
-        elseif line:match('^Title:') then
-            add('Title', line:match('^Title:%s*(.*)'))
-        elseif line == '===' then
-            page = page + 1
-            add('pagebreak')
-            add('Page', 'Page ' .. page)
-        elseif line:match('^INT%.') or line:match('^EXT%.') then
-            add('Scene', line)
-        elseif isName(line) and (lines[i + 1] or '') ~= '' then
-            speaker = line:match('^(.-)%s*%(') or line
-            if not tags[speaker] then
-                names[#names + 1] = speaker
-                tags[speaker] = #names
-            end
-            add('Character', line, tags[speaker])
-        else
-            add('Action', line)
-        end
-    end
-    return paragraphs, names
-end
-
+-- The screenplay view reads the Fountain file itself; each character's cues and lines carry the
+-- character's tag. The names come back by tag, in the order the characters first speak.
 local function loadScript()
-    local view = documents.script
-    view:clear()
-    for _, p in ipairs(documents.paragraphs) do
-        if p.kind == 'pagebreak' then
-            view:pagebreak()
-        else
-            view:add(p.text, p.kind, p.tag)
-        end
+    local path = documents.scriptPath or 'screenplay.fountain'
+    local ok, tags = pcall(documents.script.load, documents.script, path)
+    if not ok then
+        documents.script:clear()
+        documents.script:add(tostring(tags), 'Action')
+        tags = {}
     end
+    local names = {}
+    for name, tag in pairs(tags) do
+        names[tag] = name
+    end
+    return names
 end
 
 local markColors = {0xFFF59D, 0xB3E5FC, 0xC8E6C9}
@@ -169,14 +114,8 @@ local function makeScriptPage()
     documents.script = FDView.create(page)
     documents.script:setEdit(0)
     documents.marked, documents.hidden, documents.scale = {}, {}, 1
-    local text = readFile('screenplay.txt')
-    if text then
-        documents.paragraphs, documents.names = parse(text)
-    else
-        documents.paragraphs = {{kind = 'Action', text = 'screenplay.txt not found'}}
-        documents.names = {}
-    end
-    loadScript()
+    documents.scriptPath = dataPath('screenplay.fountain')
+    documents.names = loadScript()
     addButton(page, 'Top', function() documents.script:setPosition(0) end)
     addButton(page, 'Back', function() documents.script:scrollStep(-1) end)
     addButton(page, 'On', function() documents.script:scrollStep(1) end)
@@ -241,7 +180,7 @@ local function makePdfPage()
             documents.pdf['goto'](documents.pdf, table.unpack(documents.saved))
         end
     end)
-    local path = samplePdf()
+    local path = dataPath('sample.pdf')
     if path then
         openPdf(path)
     end
@@ -258,7 +197,7 @@ end
 local function pdfName()
     if not documents.pdfPath then
         return "no file"
-    elseif documents.pdfPath == documents.temporary then
+    elseif documents.temporaries[documents.pdfPath] then
         return "sample.pdf (from the bundle)"
     end
     return documents.pdfPath
@@ -276,8 +215,8 @@ function documents.status(page)
 end
 
 function documents.onShutdown()
-    if documents.temporary then
-        os.remove(documents.temporary)
+    for path in pairs(documents.temporaries) do
+        os.remove(path)
     end
 end
 

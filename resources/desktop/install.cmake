@@ -12,7 +12,7 @@ add_custom_command(
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/remote ${DEMO_STAGE}/remote
     COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 $<TARGET_FILE:remote-pack>
             ${DEMO_STAGE} -o ${DEMO_STAGE}/bundle.bin
-            -a remote/screenplay.txt -a remote/sample.pdf
+            -a remote/screenplay.fountain -a remote/sample.pdf
     DEPENDS remote-pack ${DEMO_FILES}
     VERBATIM)
 add_custom_target(demobundle ALL DEPENDS ${DEMO_STAGE}/bundle.bin)
