@@ -12,6 +12,7 @@
 #include <QPropertyAnimation>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QScroller>
 #include <QTextBlock>
 #include <QTimer>
 
@@ -104,6 +105,15 @@ FDView::FDView(QWidget *parent)
 FDView::~FDView()
 {
     ObjectTracker::release(this);
+}
+
+void FDView::setEditing(bool editing)
+{
+    setReadOnly(!editing);
+    if (editing)
+        QScroller::ungrabGesture(viewport());
+    else
+        QScroller::grabGesture(viewport(), QScroller::TouchGesture);
 }
 
 // A script loaded before the view is shown opens at its top (the text edit would show its
@@ -479,7 +489,7 @@ static int lfdview_scrollStep(lua_State *L)
 static int lfdview_setEdit(lua_State *L)
 {
     FDView *view = checkfdview(L, 1);
-    view->setReadOnly(!toflag(L, 2));
+    view->setEditing(toflag(L, 2));
     return 0;
 }
 

@@ -38,6 +38,9 @@ public:
     void setTagColor(int tag, const QColor &color);
     void setTagVisible(int tag, bool visible);
     void setFontScale(double scale) { m_fontScale = scale; }
+    // A view that is not edited scrolls under a finger, and flicks; an edited one lets the
+    // finger select and place the cursor.
+    void setEditing(bool editing);
     double fontScale() const { return m_fontScale; }
 
     // Lays out the paragraphs added since the event loop last ran.

@@ -2,15 +2,18 @@
 
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
+#include "luax/threadreaper.h"
 #include "pagerenderer.h"
 #include "qtcore/widget.h"
 #include "viewermodule.h"
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QGestureEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QScroller>
 
 #include <algorithm>
 #include <cmath>
@@ -34,7 +37,59 @@ PdfView::PdfView(QWidget *parent)
     connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_reloadTimer,
             QOverload<>::of(&QTimer::start));
     connect(&m_reloadTimer, &QTimer::timeout, this, &PdfView::reload);
+    QScroller::grabGesture(viewport(), QScroller::TouchGesture);
+    viewport()->grabGesture(Qt::PinchGesture);
+    viewport()->grabGesture(Qt::TapGesture);
     m_thread->start();
+}
+
+// Two fingers zoom around their midpoint and leave fit-width; a double tap goes back to it.
+// One finger is the scroller's: it drags and flicks the pages.
+bool PdfView::viewportEvent(QEvent *event)
+{
+    if (event->type() != QEvent::Gesture)
+        return QAbstractScrollArea::viewportEvent(event);
+    auto *gestures = static_cast<QGestureEvent *>(event);
+    auto *pinch = static_cast<QPinchGesture *>(gestures->gesture(Qt::PinchGesture));
+    if (pinch && pinch->changeFlags() & QPinchGesture::ScaleFactorChanged)
+        zoomAround(viewport()->mapFromGlobal(pinch->centerPoint().toPoint()), pinch->scaleFactor());
+    auto *tap = static_cast<QTapGesture *>(gestures->gesture(Qt::TapGesture));
+    if (tap && tap->state() == Qt::GestureFinished)
+        noteTap(tap->position());
+    event->accept();
+    return true;
+}
+
+// The point under the fingers stays where it is (the gaps between pages aside).
+void PdfView::zoomAround(const QPoint &at, double factor)
+{
+    if (m_sizes.isEmpty() || !(factor > 0))
+        return;
+    const double old = m_zoom;
+    const QPointF document(horizontalScrollBar()->value() + at.x(),
+                           verticalScrollBar()->value() + at.y());
+    Position place = position();
+    place.zoom = boundedZoom(old * factor);
+    place.fitWidth = false;
+    setPosition(place);
+    const double ratio = m_zoom / old;
+    horizontalScrollBar()->setValue(qRound(document.x() * ratio - at.x()));
+    verticalScrollBar()->setValue(qRound(document.y() * ratio - at.y()));
+}
+
+// Two taps close together in time and place are a double tap.
+void PdfView::noteTap(const QPointF &at)
+{
+    const bool second = m_lastTap.isValid() && m_lastTap.elapsed() < doubleTapMs &&
+                        (at - m_lastTapAt).manhattanLength() < doubleTapDistance;
+    m_lastTap.start();
+    m_lastTapAt = at;
+    if (!second)
+        return;
+    m_lastTap.invalidate();
+    Position place = position();
+    place.fitWidth = true;
+    setPosition(place);
 }
 
 // A page still rendering is told to give up. A worker that does not stop at once (the library
@@ -44,14 +99,9 @@ PdfView::~PdfView()
 {
     ObjectTracker::release(this);
     m_renderer->abortBelow(m_ticket + 1);
-    m_thread->quit();
-    if (m_thread->wait(200)) {
-        delete m_thread;
-        return;
-    }
-    qWarning("pdf2.core: a page of \"%s\" is still rendering; it is left to finish",
-             qUtf8Printable(m_path));
-    connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+    if (!ThreadReaper::finish(m_thread, 200))
+        qWarning("pdf2.core: a page of \"%s\" is still rendering; it is left to finish",
+                 qUtf8Printable(m_path));
 }
 
 static QVector<QSizeF> fittingpages(const QVector<QSizeF> &sizes);

@@ -4,6 +4,7 @@
 #include <lua.hpp>
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QHash>
 #include <QImage>
@@ -38,7 +39,9 @@ public:
 
     static constexpr double minZoom = 0.1;
     static constexpr double maxZoom = 4.0;
-    static constexpr int gap = 8; // pixels around and between the pages
+    static constexpr int gap = 8;                // pixels around and between the pages
+    static constexpr int doubleTapDistance = 48; // pixels between the two taps at most
+    static constexpr int doubleTapMs = 400;
 
     explicit PdfView(QWidget *parent = nullptr);
     ~PdfView() override;
@@ -69,6 +72,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     struct Picture {
@@ -76,6 +80,8 @@ private:
         double dpi;
     };
 
+    void zoomAround(const QPoint &at, double factor);
+    void noteTap(const QPointF &at);
     void onOpened(int generation);
     void reload();
     void onFailed(int generation, const QString &reason);
@@ -108,6 +114,8 @@ private:
     bool m_fitWidth = true;
     QHash<int, Picture> m_pictures;
     int m_inFlight = -1; // the page the worker is rendering for this view
+    QElapsedTimer m_lastTap;
+    QPointF m_lastTapAt;
 };
 
 int luaopen_pdf2_core(lua_State *L);

@@ -1,5 +1,10 @@
 #include "common/luafixture.h"
+#include "viewers/fdview.h"
+#include "viewers/pdfview.h"
+#include "viewers/testdocument.h"
 
+#include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTouchDevice>
 #include <QtTest>
 
@@ -30,6 +35,36 @@ private:
     static QPoint at(QWidget *window, QWidget *button, int x)
     {
         return button->mapTo(window, QPoint(x, 20));
+    }
+
+    // One finger from one point to another in steps of the given milliseconds, then lifted.
+    void drag(QWidget *window, QWidget *target, QPoint from, QPoint to, int stepMs)
+    {
+        const int id = 0;
+        QTest::touchEvent(window, m_device).press(id, target->mapTo(window, from), window);
+        for (int step = 1; step <= 10; ++step) {
+            QTest::qWait(stepMs);
+            const QPoint point = from + (to - from) * step / 10;
+            QTest::touchEvent(window, m_device).move(id, target->mapTo(window, point), window);
+        }
+        QTest::touchEvent(window, m_device).release(id, target->mapTo(window, to), window);
+    }
+
+    // A drag moves the view, which goes on moving after the finger is lifted.
+    void dragAndFlick(QAbstractScrollArea *view)
+    {
+        view->resize(400, 300);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+        QScrollBar *bar = view->verticalScrollBar();
+        QVERIFY(bar->maximum() > 1000);
+        QWidget *port = view->viewport();
+        drag(view, port, {200, 250}, {200, 100}, 30);
+        const int lifted = bar->value();
+        QVERIFY2(lifted > 100, qPrintable(QString::number(lifted)));
+        QTest::qWait(600);
+        QVERIFY2(bar->value() > lifted + 50,
+                 qPrintable(QString("%1 -> %2").arg(lifted).arg(bar->value())));
     }
 
 private slots:
@@ -81,6 +116,56 @@ private slots:
         QTest::touchEvent(window, m_device).release(0, at(window, b1, releaseX), window);
         QVERIFY2(!f.eval("table.concat(seen, ', ')").contains("click"),
                  qPrintable(f.eval("table.concat(seen, ', ')")));
+    }
+
+    void screenplayScrollsUnderAFinger()
+    {
+        FDView view;
+        view.clearScript();
+        for (int i = 0; i < 400; ++i)
+            view.addParagraph(QString("Line %1").arg(i), "Action", -1);
+        view.endAdding();
+        view.setEditing(false);
+        dragAndFlick(&view);
+        QVERIFY(!view.textCursor().hasSelection());
+    }
+
+    // Two fingers moving apart zoom in and leave fit-width; a double tap fits the width again.
+    void pdfScrollsAndZoomsUnderFingers()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("pages.pdf");
+        QVERIFY(writeTestDocument(file, 8));
+        PdfView view;
+        view.open(file);
+        dragAndFlick(&view);
+        QWidget *port = view.viewport();
+        const double fitted = view.position().zoom;
+        QTest::touchEvent(&view, m_device)
+            .press(0, port->mapTo(&view, QPoint(150, 150)), &view)
+            .press(1, port->mapTo(&view, QPoint(250, 150)), &view);
+        for (int step = 1; step <= 10; ++step) {
+            QTest::qWait(20);
+            QTest::touchEvent(&view, m_device)
+                .move(0, port->mapTo(&view, QPoint(150 - 5 * step, 150)), &view)
+                .move(1, port->mapTo(&view, QPoint(250 + 5 * step, 150)), &view);
+        }
+        QTest::touchEvent(&view, m_device)
+            .release(0, port->mapTo(&view, QPoint(100, 150)), &view)
+            .release(1, port->mapTo(&view, QPoint(300, 150)), &view);
+        QVERIFY2(view.position().zoom > fitted * 1.5,
+                 qPrintable(QString("%1 -> %2").arg(fitted).arg(view.position().zoom)));
+        QVERIFY(!view.position().fitWidth);
+        QTest::qWait(500);
+        for (int tap = 0; tap < 2; ++tap) {
+            QTest::touchEvent(&view, m_device)
+                .press(0, port->mapTo(&view, QPoint(200, 200)), &view);
+            QTest::touchEvent(&view, m_device)
+                .release(0, port->mapTo(&view, QPoint(200, 200)), &view);
+            QTest::qWait(50);
+        }
+        QVERIFY(view.position().fitWidth);
+        QCOMPARE(view.position().zoom, fitted);
     }
 
     // A mouse is finger 1.
