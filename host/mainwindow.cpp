@@ -11,6 +11,7 @@
 #include "media/audiorecorder.h"
 #include "media/mediaplayer.h"
 #include "modulelocator.h"
+#include "net/netmodule.h"
 #include "qtcore/widget.h"
 #include "scripterrors.h"
 #include "switches.h"
@@ -43,6 +44,7 @@ static const luaL_Reg nativeModules[] = {
     {"player.core", luaopen_player_core},
     {"serial.core", luaopen_serial_core},
     {"recorder.core", luaopen_recorder_core},
+    {"net.core", luaopen_net_core},
     {nullptr, nullptr},
 };
 

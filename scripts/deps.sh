@@ -9,6 +9,7 @@ packages=(
     libpoppler-qt5-dev poppler-utils
     libkf5dnssd-dev avahi-daemon avahi-utils dbus iproute2
     libhidapi-dev libqt5serialport5-dev socat
+    liblo-dev liblo-tools
     qtmultimedia5-dev libqt5multimedia5-plugins gstreamer1.0-plugins-base
     gstreamer1.0-plugins-good gstreamer1.0-pulseaudio libmp3lame-dev libmp3lame0 lame sox
     pulseaudio pulseaudio-utils

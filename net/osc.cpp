@@ -1,0 +1,358 @@
+#include "osc.h"
+
+#include <lo/lo.h>
+#include <lo/lo_lowlevel.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+static const char bundleHead[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', '\0'};
+static const int maxBundleDepth = 8;
+
+// A value of an explicit-type table ({type = 'd', 2.5}): the field at 1, or at 2 for a time
+// tag's fraction. Raw reads only: nothing here may raise an error while a message is held.
+static bool rawnumber(lua_State *L, int table, int at, lua_Number *number)
+{
+    lua_rawgeti(L, table, at);
+    int isnum = 0;
+    *number = lua_tonumberx(L, -1, &isnum);
+    lua_pop(L, 1);
+    return isnum != 0;
+}
+
+static bool rawinteger(lua_State *L, int table, int at, lua_Integer *integer)
+{
+    lua_rawgeti(L, table, at);
+    int isint = 0;
+    *integer = lua_tointegerx(L, -1, &isint);
+    lua_pop(L, 1);
+    return isint != 0;
+}
+
+// A string holding no zero byte, as OSC strings cannot.
+static const char *plainstring(lua_State *L, int index)
+{
+    size_t length;
+    const char *text = lua_tolstring(L, index, &length);
+    return text && strlen(text) == length ? text : nullptr;
+}
+
+static bool addtyped(lua_State *L, lo_message m, int table)
+{
+    lua_pushliteral(L, "type");
+    lua_rawget(L, table);
+    const char *type = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
+    const char kind = strlen(type) == 1 ? type[0] : '?';
+    lua_pop(L, 1);
+    lua_Number n;
+    lua_Integer i;
+    switch (kind) {
+    case 'i':
+        return rawinteger(L, table, 1, &i) && i >= INT32_MIN && i <= INT32_MAX &&
+               lo_message_add_int32(m, static_cast<int32_t>(i)) == 0;
+    case 'h':
+        return rawinteger(L, table, 1, &i) && lo_message_add_int64(m, i) == 0;
+    case 'f':
+        return rawnumber(L, table, 1, &n) && lo_message_add_float(m, static_cast<float>(n)) == 0;
+    case 'd':
+        return rawnumber(L, table, 1, &n) && lo_message_add_double(m, n) == 0;
+    case 's': {
+        lua_rawgeti(L, table, 1);
+        const char *text = lua_type(L, -1) == LUA_TSTRING ? plainstring(L, -1) : nullptr;
+        const bool added = text && lo_message_add_string(m, text) == 0;
+        lua_pop(L, 1);
+        return added;
+    }
+    case 'b': {
+        lua_rawgeti(L, table, 1);
+        size_t length = 0;
+        const char *data = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
+        bool added = false;
+        if (data && length <= static_cast<size_t>(INT32_MAX) / 2) {
+            lo_blob blob = lo_blob_new(static_cast<int32_t>(length), data);
+            added = blob && lo_message_add_blob(m, blob) == 0;
+            lo_blob_free(blob);
+        }
+        lua_pop(L, 1);
+        return added;
+    }
+    case 't': {
+        lua_Integer sec, frac;
+        if (!rawinteger(L, table, 1, &sec) || !rawinteger(L, table, 2, &frac) || sec < 0 ||
+            sec > UINT32_MAX || frac < 0 || frac > UINT32_MAX)
+            return false;
+        const lo_timetag tag = {static_cast<uint32_t>(sec), static_cast<uint32_t>(frac)};
+        return lo_message_add_timetag(m, tag) == 0;
+    }
+    case 'T':
+        return lo_message_add_true(m) == 0;
+    case 'F':
+        return lo_message_add_false(m) == 0;
+    case 'N':
+        return lo_message_add_nil(m) == 0;
+    case 'I':
+        return lo_message_add_infinitum(m) == 0;
+    default:
+        return false;
+    }
+}
+
+// Integers that fit go as 'i', larger ones as 'h'; floats as 'f'.
+static bool addvalue(lua_State *L, lo_message m, int index)
+{
+    switch (lua_type(L, index)) {
+    case LUA_TNIL:
+        return lo_message_add_nil(m) == 0;
+    case LUA_TBOOLEAN:
+        return (lua_toboolean(L, index) ? lo_message_add_true(m) : lo_message_add_false(m)) == 0;
+    case LUA_TNUMBER: {
+        if (!lua_isinteger(L, index))
+            return lo_message_add_float(m, static_cast<float>(lua_tonumber(L, index))) == 0;
+        const lua_Integer i = lua_tointeger(L, index);
+        if (i >= INT32_MIN && i <= INT32_MAX)
+            return lo_message_add_int32(m, static_cast<int32_t>(i)) == 0;
+        return lo_message_add_int64(m, i) == 0;
+    }
+    case LUA_TSTRING: {
+        const char *text = plainstring(L, index);
+        return text && lo_message_add_string(m, text) == 0;
+    }
+    case LUA_TTABLE:
+        return addtyped(L, m, index);
+    default:
+        return false;
+    }
+}
+
+// The packet, or nil and the reason; the argument that cannot be sent is named.
+static int losc_encode(lua_State *L)
+{
+    const char *address = luaL_checkstring(L, 1);
+    if (address[0] != '/' || !plainstring(L, 1))
+        return luaL_argerror(L, 1, "an OSC address starts with '/' and holds no zero byte");
+    const int count = lua_gettop(L);
+    lo_message m = lo_message_new();
+    int bad = 0;
+    for (int i = 2; i <= count && !bad; ++i)
+        if (!addvalue(L, m, i))
+            bad = i;
+    size_t size = 0;
+    void *packet = bad ? nullptr : lo_message_serialise(m, address, nullptr, &size);
+    lo_message_free(m);
+    if (bad)
+        return luaL_argerror(L, bad, "not an OSC value");
+    if (!packet)
+        return luaL_error(L, "the OSC message could not be made");
+    lua_pushlstring(L, static_cast<const char *>(packet), size);
+    free(packet);
+    return 1;
+}
+
+static void pushtimetag(lua_State *L, uint32_t sec, uint32_t frac)
+{
+    lua_createtable(L, 2, 1);
+    lua_pushliteral(L, "t");
+    lua_setfield(L, -2, "type");
+    lua_pushinteger(L, sec);
+    lua_rawseti(L, -2, 1);
+    lua_pushinteger(L, frac);
+    lua_rawseti(L, -2, 2);
+}
+
+static void pushtyped(lua_State *L, const char *type, const char *data, size_t size)
+{
+    lua_createtable(L, 1, 1);
+    lua_pushstring(L, type);
+    lua_setfield(L, -2, "type");
+    lua_pushlstring(L, data, size);
+    lua_rawseti(L, -2, 1);
+}
+
+static void pusharg(lua_State *L, char type, lo_arg *arg)
+{
+    switch (type) {
+    case 'i':
+        lua_pushinteger(L, arg->i);
+        break;
+    case 'h':
+        lua_pushinteger(L, arg->h);
+        break;
+    case 'f':
+        lua_pushnumber(L, arg->f);
+        break;
+    case 'd':
+        lua_pushnumber(L, arg->d);
+        break;
+    case 's':
+    case 'S':
+        lua_pushstring(L, &arg->s);
+        break;
+    case 'c':
+        lua_pushlstring(L, reinterpret_cast<const char *>(&arg->c), 1);
+        break;
+    case 'b':
+        pushtyped(L, "b", &arg->blob.data, static_cast<size_t>(arg->blob.size));
+        break;
+    case 'm':
+        pushtyped(L, "m", reinterpret_cast<const char *>(arg->m), 4);
+        break;
+    case 't':
+        pushtimetag(L, arg->t.sec, arg->t.frac);
+        break;
+    case 'T':
+        lua_pushboolean(L, 1);
+        break;
+    case 'F':
+        lua_pushboolean(L, 0);
+        break;
+    case 'I':
+        lua_createtable(L, 0, 1);
+        lua_pushliteral(L, "I");
+        lua_setfield(L, -2, "type");
+        break;
+    default:
+        lua_pushnil(L);
+        break;
+    }
+}
+
+static uint32_t bigendian(const unsigned char *p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// Pushes the address and the arguments and returns how many, or pushes the reason and
+// returns -1. No Lua error is raised while liblo's message is held.
+static int pushmessage(lua_State *L, const char *data, size_t size)
+{
+    int result = 0;
+    void *copy = malloc(size ? size : 1);
+    memcpy(copy, data, size);
+    lo_message m = lo_message_deserialise(copy, size, &result);
+    if (!m) {
+        free(copy);
+        lua_pushfstring(L, "malformed OSC packet (liblo error %d)", result);
+        return -1;
+    }
+    const char *types = lo_message_get_types(m);
+    const int count = lo_message_get_argc(m);
+    if (!lua_checkstack(L, count + 2)) {
+        lo_message_free(m);
+        free(copy);
+        lua_pushliteral(L, "too many OSC arguments");
+        return -1;
+    }
+    lua_pushstring(L, static_cast<const char *>(copy));
+    lo_arg **argv = lo_message_get_argv(m);
+    for (int i = 0; i < count; ++i)
+        pusharg(L, types[i], argv[i]);
+    lo_message_free(m);
+    free(copy);
+    return count + 1;
+}
+
+static int pushpacket(lua_State *L, const char *data, size_t size, int depth);
+
+// "#bundle", its time tag, then each element as a table: {address, arguments...}, or for a
+// bundle inside {"#bundle", time tag, elements...}.
+static int pushbundle(lua_State *L, const char *data, size_t size, int depth)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    if (size < 16 || depth > maxBundleDepth) {
+        lua_pushstring(L, size < 16 ? "malformed OSC bundle" : "OSC bundles nested too deep");
+        return -1;
+    }
+    const int top = lua_gettop(L);
+    lua_pushstring(L, "#bundle");
+    pushtimetag(L, bigendian(bytes + 8), bigendian(bytes + 12));
+    for (size_t at = 16; at < size;) {
+        const uint32_t length = at + 4 <= size ? bigendian(bytes + at) : 0;
+        if (length == 0 || length % 4 || length > size - at - 4 || !lua_checkstack(L, 4)) {
+            lua_settop(L, top);
+            lua_pushliteral(L, "malformed OSC bundle element");
+            return -1;
+        }
+        lua_newtable(L);
+        const int count = pushpacket(L, data + at + 4, length, depth + 1);
+        if (count < 0) {
+            lua_replace(L, top + 1);
+            lua_settop(L, top + 1);
+            return -1;
+        }
+        for (int i = count; i >= 1; --i)
+            lua_rawseti(L, -(i + 1), i);
+        at += 4 + length;
+    }
+    return lua_gettop(L) - top;
+}
+
+static int pushpacket(lua_State *L, const char *data, size_t size, int depth)
+{
+    if (size >= sizeof bundleHead && memcmp(data, bundleHead, sizeof bundleHead) == 0)
+        return pushbundle(L, data, size, depth);
+    return pushmessage(L, data, size);
+}
+
+static int losc_decode(lua_State *L)
+{
+    size_t size;
+    const char *data = luaL_checklstring(L, 1, &size);
+    lua_settop(L, 1);
+    const int count = pushpacket(L, data, size, 0);
+    if (count >= 0)
+        return count;
+    lua_pushnil(L);
+    lua_insert(L, -2);
+    return 2;
+}
+
+// A bundle of packets made by encode (or bundle), to be carried out at the time tag:
+// {type = 't', seconds, fraction}, or nil for "at once".
+static int losc_bundle(lua_State *L)
+{
+    uint32_t sec = 0;
+    uint32_t frac = 1;
+    if (!lua_isnoneornil(L, 1)) {
+        luaL_checktype(L, 1, LUA_TTABLE);
+        lua_Integer s, f;
+        if (!rawinteger(L, 1, 1, &s) || !rawinteger(L, 1, 2, &f) || s < 0 || s > UINT32_MAX ||
+            f < 0 || f > UINT32_MAX)
+            return luaL_argerror(L, 1, "a time tag is {type = 't', seconds, fraction}");
+        sec = static_cast<uint32_t>(s);
+        frac = static_cast<uint32_t>(f);
+    }
+    const int count = lua_gettop(L);
+    luaL_Buffer b;
+    luaL_buffinit(L, &b);
+    luaL_addlstring(&b, bundleHead, sizeof bundleHead);
+    const uint32_t words[2] = {sec, frac};
+    for (uint32_t word : words)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            luaL_addchar(&b, static_cast<char>(word >> shift & 0xFF));
+    for (int i = 2; i <= count; ++i) {
+        size_t length;
+        const char *packet = luaL_checklstring(L, i, &length);
+        if (length == 0 || length % 4 || length > INT32_MAX)
+            return luaL_argerror(L, i, "not an OSC packet");
+        for (int shift = 24; shift >= 0; shift -= 8)
+            luaL_addchar(&b, static_cast<char>(length >> shift & 0xFF));
+        luaL_addlstring(&b, packet, length);
+    }
+    luaL_pushresult(&b);
+    return 1;
+}
+
+static const luaL_Reg osc_functions[] = {
+    {"encode", losc_encode},
+    {"decode", losc_decode},
+    {"bundle", losc_bundle},
+    {nullptr, nullptr},
+};
+
+void pushOscTable(lua_State *L)
+{
+    luaL_newlib(L, osc_functions);
+}

@@ -1,0 +1,155 @@
+#include "udpsocket.h"
+
+#include "luax/luax.h"
+#include "luax/objecttracker.h"
+#include "tcpserver.h"
+#include "tcpsocket.h"
+
+#include <QHostInfo>
+#include <QNetworkDatagram>
+#include <QPointer>
+#include <QUdpSocket>
+
+UdpSocket::UdpSocket() : m_socket(new QUdpSocket(this))
+{
+    connect(m_socket, &QUdpSocket::readyRead, this, &UdpSocket::onReadyRead);
+}
+
+UdpSocket::~UdpSocket()
+{
+    ObjectTracker::release(this);
+}
+
+// One datagram per delivery; the socket may die in Lua, or its tracker with the interpreter.
+void UdpSocket::onReadyRead()
+{
+    const QPointer<UdpSocket> self(this);
+    while (self && m_socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_socket->receiveDatagram();
+        ObjectTracker *tracker = ObjectTracker::forObject(this);
+        if (!tracker)
+            continue;
+        const QByteArray sender = datagram.senderAddress().toString().toUtf8();
+        const QByteArray data = datagram.data();
+        lua_State *L = tracker->state();
+        luaX_pushtext(L, data);
+        LuaMsgHandler(tracker, this, "onDatagram", "%i %s %d", lua_gettop(L), sender.constData(),
+                      datagram.senderPort());
+        lua_pop(L, 1);
+    }
+}
+
+// An address goes at once; a name is looked up first, without waiting.
+bool UdpSocket::send(const QString &host, quint16 port, const QByteArray &data)
+{
+    QHostAddress address;
+    if (address.setAddress(host))
+        return m_socket->writeDatagram(data, address, port) >= 0;
+    if (m_waiting.size() >= maxWaiting)
+        return false;
+    const QPointer<UdpSocket> self(this);
+    const int lookup = QHostInfo::lookupHost(host, this, [self](const QHostInfo &info) {
+        if (self)
+            self->onLookedUp(info.lookupId(), info.addresses().value(0));
+    });
+    m_waiting.append({lookup, port, data});
+    return true;
+}
+
+void UdpSocket::onLookedUp(int lookup, const QHostAddress &address)
+{
+    for (int i = 0; i < m_waiting.size(); ++i) {
+        if (m_waiting.at(i).lookup != lookup)
+            continue;
+        const Waiting waiting = m_waiting.takeAt(i);
+        if (!address.isNull())
+            m_socket->writeDatagram(waiting.data, address, waiting.port);
+        return;
+    }
+}
+
+static UdpSocket *checkudp(lua_State *L, int index)
+{
+    return static_cast<UdpSocket *>(static_cast<QObject *>(luaX_checkclass(L, index, "UdpSocket")));
+}
+
+static int ludpsocket_create(lua_State *L)
+{
+    auto *socket = new UdpSocket;
+    socket->setParent(ObjectTracker::instance(L));
+    luaX_pushqobject(L, socket);
+    return 1;
+}
+
+// Port 0 takes a free one. Other programs may bind the same port (for broadcasts and
+// multicasts). Returns true, or nil, a reason word and the system's text.
+static int ludpsocket_bind(lua_State *L)
+{
+    UdpSocket *socket = checkudp(L, 1);
+    const int port = luaX_checkinteger(L, 2, 0, 65535);
+    QHostAddress address;
+    if (!parseListenAddress(L, 3, &address))
+        return luaL_argerror(L, 3, "not an IP address");
+    socket->socket()->abort();
+    if (socket->socket()->bind(address, static_cast<quint16>(port),
+                               QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+        lua_pushboolean(L, 1);
+        return 1;
+    }
+    lua_pushnil(L);
+    lua_pushstring(L, socketErrorName(socket->socket()->error()));
+    luaX_pushtext(L, socket->socket()->errorString().toUtf8());
+    return 3;
+}
+
+// Returns true once the datagram is sent or waits for its host's name.
+static int ludpsocket_send(lua_State *L)
+{
+    UdpSocket *socket = checkudp(L, 1);
+    const char *host = luaX_checkname(L, 2);
+    const int port = luaX_checkinteger(L, 3, 1, 65535);
+    size_t length;
+    const char *data = luaL_checklstring(L, 4, &length);
+    if (length > 65507)
+        return luaL_argerror(L, 4, "datagram too long");
+    lua_pushboolean(L, socket->send(QString::fromUtf8(host), static_cast<quint16>(port),
+                                    QByteArray(data, static_cast<int>(length))));
+    return 1;
+}
+
+static int ludpsocket_join(lua_State *L)
+{
+    UdpSocket *socket = checkudp(L, 1);
+    QHostAddress group;
+    if (!group.setAddress(QString::fromUtf8(luaX_checkname(L, 2))) || !group.isMulticast())
+        return luaL_argerror(L, 2, "not a multicast address");
+    lua_pushboolean(L, socket->socket()->joinMulticastGroup(group));
+    return 1;
+}
+
+static int ludpsocket_port(lua_State *L)
+{
+    lua_pushinteger(L, checkudp(L, 1)->socket()->localPort());
+    return 1;
+}
+
+static int ludpsocket_close(lua_State *L)
+{
+    checkudp(L, 1)->socket()->abort();
+    return 0;
+}
+
+static const luaL_Reg udpsocket_functions[] = {
+    {"create", ludpsocket_create},
+    {"bind", ludpsocket_bind},
+    {"send", ludpsocket_send},
+    {"join", ludpsocket_join},
+    {"port", ludpsocket_port},
+    {"close", ludpsocket_close},
+    {nullptr, nullptr},
+};
+
+const luaL_Reg *udpSocketFunctions()
+{
+    return udpsocket_functions;
+}

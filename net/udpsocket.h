@@ -1,0 +1,46 @@
+#ifndef UDPSOCKET_H
+#define UDPSOCKET_H
+
+#include <lua.hpp>
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QVector>
+
+class QUdpSocket;
+
+// Sends and receives datagrams. Each datagram received reaches Lua as "onDatagram"; those that
+// come faster than Lua takes them wait in the system's buffer, which drops what overflows.
+// Datagrams for a host name wait until the name is looked up.
+class UdpSocket : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Datagrams waiting for their names, at most: a send beyond is refused.
+    static const int maxWaiting = 256;
+
+    UdpSocket();
+    ~UdpSocket() override;
+
+    QUdpSocket *socket() const { return m_socket; }
+    bool send(const QString &host, quint16 port, const QByteArray &data);
+
+private:
+    struct Waiting {
+        int lookup;
+        quint16 port;
+        QByteArray data;
+    };
+
+    void onReadyRead();
+    void onLookedUp(int lookup, const QHostAddress &address);
+
+    QUdpSocket *m_socket;
+    QVector<Waiting> m_waiting;
+};
+
+const luaL_Reg *udpSocketFunctions();
+
+#endif
