@@ -102,9 +102,11 @@ FDView::FDView(QWidget *parent)
             [this] { m_positionPending = false; });
 }
 
+// The scroller's gesture recognizer is the toolkit's to free only when the gesture is let go.
 FDView::~FDView()
 {
     ObjectTracker::release(this);
+    QScroller::ungrabGesture(viewport());
 }
 
 void FDView::setEditing(bool editing)

@@ -98,6 +98,7 @@ void PdfView::noteTap(const QPointF &at)
 PdfView::~PdfView()
 {
     ObjectTracker::release(this);
+    QScroller::ungrabGesture(viewport());
     m_renderer->abortBelow(m_ticket + 1);
     if (!ThreadReaper::finish(m_thread, 200))
         qWarning("pdf2.core: a page of \"%s\" is still rendering; it is left to finish",

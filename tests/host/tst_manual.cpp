@@ -112,7 +112,8 @@ static QSet<QString> sentEvents()
 {
     static const QRegularExpression name("\"(on[A-Z]\\w*|__deleted)\"");
     QSet<QString> events;
-    for (const char *folder : {"host", "luax", "qtcore", "tabs", "viewers", "devices", "media"}) {
+    for (const char *folder :
+         {"host", "luax", "qtcore", "tabs", "viewers", "devices", "media", "net"}) {
         QDirIterator it(QString(REMOTE_SOURCE_DIR) + '/' + folder, {"*.cpp"}, QDir::Files);
         while (it.hasNext()) {
             QFile file(it.next());
