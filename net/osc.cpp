@@ -1,5 +1,7 @@
 #include "osc.h"
 
+#include "luax/luax.h"
+
 #include <lo/lo.h>
 #include <lo/lo_lowlevel.h>
 
@@ -345,11 +347,106 @@ static int losc_bundle(lua_State *L)
     return 1;
 }
 
+// Over TCP a packet needs a frame: OSC 1.0's size in front (the default), or OSC 1.1's SLIP.
+static const char *const framings[] = {"size", "slip", nullptr};
+static const unsigned char slipEnd = 0xC0;
+static const unsigned char slipEsc = 0xDB;
+static const unsigned char slipEscEnd = 0xDC;
+static const unsigned char slipEscEsc = 0xDD;
+// A size prefix larger than this is taken for a stream that is not framed OSC.
+static const uint32_t maxFramedPacket = 16 * 1024 * 1024;
+
+static int losc_frame(lua_State *L)
+{
+    size_t length;
+    const auto *packet = reinterpret_cast<const unsigned char *>(luaL_checklstring(L, 1, &length));
+    const bool slip = luaX_checkoption(L, 2, "size", framings) == 1;
+    if (length > maxFramedPacket)
+        return luaL_argerror(L, 1, "packet too long");
+    luaL_Buffer b;
+    luaL_buffinit(L, &b);
+    if (!slip) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            luaL_addchar(&b, static_cast<char>(length >> shift & 0xFF));
+        luaL_addlstring(&b, reinterpret_cast<const char *>(packet), length);
+        luaL_pushresult(&b);
+        return 1;
+    }
+    luaL_addchar(&b, static_cast<char>(slipEnd));
+    for (size_t i = 0; i < length; ++i) {
+        if (packet[i] == slipEnd || packet[i] == slipEsc) {
+            luaL_addchar(&b, static_cast<char>(slipEsc));
+            luaL_addchar(&b, static_cast<char>(packet[i] == slipEnd ? slipEscEnd : slipEscEsc));
+        } else {
+            luaL_addchar(&b, static_cast<char>(packet[i]));
+        }
+    }
+    luaL_addchar(&b, static_cast<char>(slipEnd));
+    luaL_pushresult(&b);
+    return 1;
+}
+
+// The packets complete in the stream so far, in a table, and the bytes left for the next read;
+// or nil and the reason for a stream that is not framed OSC.
+static int unframesize(lua_State *L, const unsigned char *data, size_t length)
+{
+    lua_newtable(L);
+    size_t at = 0;
+    for (int n = 1; at + 4 <= length; ++n) {
+        const uint32_t size = bigendian(data + at);
+        if (size > maxFramedPacket) {
+            lua_pushnil(L);
+            lua_pushliteral(L, "not framed OSC: a packet size beyond 16 MiB");
+            return 2;
+        }
+        if (at + 4 + size > length)
+            break;
+        lua_pushlstring(L, reinterpret_cast<const char *>(data + at + 4), size);
+        lua_rawseti(L, -2, n);
+        at += 4 + size;
+    }
+    lua_pushlstring(L, reinterpret_cast<const char *>(data + at), length - at);
+    return 2;
+}
+
+static int unframeslip(lua_State *L, const unsigned char *data, size_t length)
+{
+    lua_newtable(L);
+    size_t start = 0;
+    int n = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (data[i] != slipEnd)
+            continue;
+        if (i > start) {
+            luaL_Buffer b;
+            luaL_buffinit(L, &b);
+            for (size_t j = start; j < i; ++j) {
+                const bool escaped = data[j] == slipEsc && j + 1 < i;
+                const unsigned char c = escaped ? data[++j] : data[j];
+                luaL_addchar(&b, static_cast<char>(escaped && c == slipEscEnd   ? slipEnd
+                                                   : escaped && c == slipEscEsc ? slipEsc
+                                                                                : c));
+            }
+            luaL_pushresult(&b);
+            lua_rawseti(L, -2, ++n);
+        }
+        start = i + 1;
+    }
+    lua_pushlstring(L, reinterpret_cast<const char *>(data + start), length - start);
+    return 2;
+}
+
+static int losc_unframe(lua_State *L)
+{
+    size_t length;
+    const auto *data = reinterpret_cast<const unsigned char *>(luaL_checklstring(L, 1, &length));
+    const bool slip = luaX_checkoption(L, 2, "size", framings) == 1;
+    return slip ? unframeslip(L, data, length) : unframesize(L, data, length);
+}
+
 static const luaL_Reg osc_functions[] = {
-    {"encode", losc_encode},
-    {"decode", losc_decode},
-    {"bundle", losc_bundle},
-    {nullptr, nullptr},
+    {"encode", losc_encode}, {"decode", losc_decode},   {"bundle", losc_bundle},
+    {"frame", losc_frame},   {"unframe", losc_unframe}, {nullptr, nullptr},
 };
 
 void pushOscTable(lua_State *L)

@@ -151,6 +151,34 @@ private slots:
         QVERIFY2(f.eval("result").startsWith(decoded), qPrintable(f.eval("result")));
     }
 
+    // Packets framed either way come out whole however the stream is cut, escapes included.
+    void tcpFramingSurvivesAnyCut_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::newRow("size prefix") << QByteArray("size");
+        QTest::newRow("slip") << QByteArray("slip");
+    }
+
+    void tcpFramingSurvivesAnyCut()
+    {
+        QFETCH(QByteArray, mode);
+        NetFixture f;
+        LUA_RUN(f, "local mode = '" + mode +
+                       "' "
+                       "local sent = {osc.encode('/a', 1), osc.encode('/b', {type = 'b', "
+                       "'\192\219\192'}), osc.bundle(nil, osc.encode('/c'))} "
+                       "local stream = '' for _, p in ipairs(sent) do stream = stream .. "
+                       "osc.frame(p, mode) end "
+                       "local got, rest = {}, '' for i = 1, #stream do "
+                       "local packets packets, rest = osc.unframe(rest .. stream:sub(i, i), mode) "
+                       "for _, p in ipairs(packets) do got[#got + 1] = p end end "
+                       "ok = #got == 3 and got[1] == sent[1] and got[2] == sent[2] and "
+                       "got[3] == sent[3] and rest == ''");
+        QCOMPARE(f.eval("ok"), QString("true"));
+        QCOMPARE(f.eval("select(2, osc.unframe('\\255\\0\\0\\0abcd', 'size'))"),
+                 QString("not framed OSC: a packet size beyond 16 MiB"));
+    }
+
     void badArgumentsAreLuaErrors_data()
     {
         QTest::addColumn<QByteArray>("chunk");
