@@ -625,7 +625,7 @@ const char *luaX_optname(lua_State *L, int index, const char *def)
 {
     size_t length;
     const char *text = luaL_optlstring(L, index, def, &length);
-    return checkzeroless(L, index, text, length);
+    return text ? checkzeroless(L, index, text, length) : nullptr;
 }
 
 int luaX_checkoption(lua_State *L, int index, const char *def, const char *const names[])

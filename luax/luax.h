@@ -104,6 +104,7 @@ bool luaX_optflag(lua_State *L, int index);
 QString luaX_checkqstring(lua_State *L, int index);
 // A text that goes to C code as a zero-terminated name: one holding a zero byte is refused.
 const char *luaX_checkname(lua_State *L, int index);
+// As luaX_checkname, with def (which may be null) for an absent or nil argument.
 const char *luaX_optname(lua_State *L, int index, const char *def);
 // luaL_checkoption comparing the whole text, so "red\0" is not "red".
 int luaX_checkoption(lua_State *L, int index, const char *def, const char *const names[]);

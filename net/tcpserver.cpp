@@ -36,13 +36,38 @@ void TcpServer::onNewConnection()
     }
 }
 
-bool parseListenAddress(lua_State *L, int index, QHostAddress *address)
+bool listenAddress(const char *text, QHostAddress *address)
 {
-    if (lua_isnoneornil(L, index)) {
+    if (!text) {
         *address = QHostAddress::Any;
         return true;
     }
-    return address->setAddress(QString::fromUtf8(luaX_checkname(L, index)));
+    return address->setAddress(QString::fromUtf8(text));
+}
+
+int pushListenResult(lua_State *L, bool done, int error, const QString &text)
+{
+    if (done) {
+        lua_pushboolean(L, 1);
+        return 1;
+    }
+    lua_pushnil(L);
+    lua_pushstring(L, socketErrorName(error));
+    luaX_pushtext(L, text.toUtf8());
+    return 3;
+}
+
+// Lua errors unwind without destructors: they are raised once no C++ object is left.
+static bool listen(TcpServer *server, const char *text, int port, int *results, lua_State *L)
+{
+    QHostAddress address;
+    if (!listenAddress(text, &address))
+        return false;
+    QTcpServer *listener = server->server();
+    listener->close();
+    const bool done = listener->listen(address, static_cast<quint16>(port));
+    *results = pushListenResult(L, done, listener->serverError(), listener->errorString());
+    return true;
 }
 
 static TcpServer *checkserver(lua_State *L, int index)
@@ -63,18 +88,11 @@ static int ltcpserver_listen(lua_State *L)
 {
     TcpServer *server = checkserver(L, 1);
     const int port = luaX_checkinteger(L, 2, 0, 65535);
-    QHostAddress address;
-    if (!parseListenAddress(L, 3, &address))
+    const char *address = luaX_optname(L, 3, nullptr);
+    int results = 0;
+    if (!listen(server, address, port, &results, L))
         return luaL_argerror(L, 3, "not an IP address");
-    server->server()->close();
-    if (server->server()->listen(address, static_cast<quint16>(port))) {
-        lua_pushboolean(L, 1);
-        return 1;
-    }
-    lua_pushnil(L);
-    lua_pushstring(L, socketErrorName(server->server()->serverError()));
-    luaX_pushtext(L, server->server()->errorString().toUtf8());
-    return 3;
+    return results;
 }
 
 static int ltcpserver_port(lua_State *L)

@@ -26,7 +26,9 @@ private:
 };
 
 const luaL_Reg *tcpServerFunctions();
-// An address for listening or binding: absent means every interface; false when it is none.
-bool parseListenAddress(lua_State *L, int index, QHostAddress *address);
+// The address to listen or bind on: null means every interface; false when it is none.
+bool listenAddress(const char *text, QHostAddress *address);
+// The answer of listen and bind: true, or nil, a reason word and the system's text.
+int pushListenResult(lua_State *L, bool done, int error, const QString &text);
 
 #endif

@@ -1,5 +1,6 @@
 #include "tcpsocket.h"
 
+#include "hostlookup.h"
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
 
@@ -81,14 +82,43 @@ static int ltcpsocket_create(lua_State *L)
     return 1;
 }
 
+// A name in the local domain is the zeroconf daemon's to look up; the toolkit's socket looks up
+// any other itself. A lookup that is no longer wanted (connect again, close) is dropped.
+void TcpSocket::connectTo(const QString &host, quint16 port)
+{
+    m_socket->abort();
+    ++m_lookup;
+    if (!isLocalDomainName(host)) {
+        m_socket->connectToHost(host, port);
+        return;
+    }
+    const int lookup = m_lookup;
+    lookupHost(host, this, [this, lookup, port](const QHostAddress &address, const QString &error) {
+        if (lookup != m_lookup)
+            return;
+        if (!address.isNull()) {
+            m_socket->connectToHost(address, port);
+            return;
+        }
+        if (ObjectTracker *tracker = ObjectTracker::forObject(this))
+            LuaMsgHandler(tracker, this, "onError", "%s %s", "notfound",
+                          error.toLocal8Bit().constData());
+    });
+}
+
+void TcpSocket::close()
+{
+    ++m_lookup;
+    m_socket->disconnectFromHost();
+}
+
 // A name, an IPv4 or IPv6 address; the outcome comes as onConnected or onError.
 static int ltcpsocket_connect(lua_State *L)
 {
     TcpSocket *socket = checksocket(L, 1);
     const char *host = luaX_checkname(L, 2);
     const int port = luaX_checkinteger(L, 3, 1, 65535);
-    socket->socket()->abort();
-    socket->socket()->connectToHost(QString::fromUtf8(host), static_cast<quint16>(port));
+    socket->connectTo(QString::fromUtf8(host), static_cast<quint16>(port));
     return 0;
 }
 
@@ -114,7 +144,7 @@ static int ltcpsocket_read(lua_State *L)
 
 static int ltcpsocket_close(lua_State *L)
 {
-    checksocket(L, 1)->socket()->disconnectFromHost();
+    checksocket(L, 1)->close();
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <lua.hpp>
 
 #include <QObject>
+#include <QString>
 
 class QTcpSocket;
 
@@ -22,12 +23,16 @@ public:
     ~TcpSocket() override;
 
     QTcpSocket *socket() const { return m_socket; }
+    void connectTo(const QString &host, quint16 port);
+    void close();
 
 private:
     void deliver(const char *event);
     void onError();
 
     QTcpSocket *m_socket;
+    // Counts the connects and closes, so a lookup's late answer knows it is not wanted.
+    int m_lookup = 0;
 };
 
 // A short word for a socket error, shared by the socket classes.

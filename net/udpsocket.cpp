@@ -5,7 +5,8 @@
 #include "tcpserver.h"
 #include "tcpsocket.h"
 
-#include <QHostInfo>
+#include "hostlookup.h"
+
 #include <QNetworkDatagram>
 #include <QPointer>
 #include <QUdpSocket>
@@ -42,30 +43,18 @@ void UdpSocket::onReadyRead()
 // An address goes at once; a name is looked up first, without waiting.
 bool UdpSocket::send(const QString &host, quint16 port, const QByteArray &data)
 {
-    QHostAddress address;
-    if (address.setAddress(host))
-        return m_socket->writeDatagram(data, address, port) >= 0;
-    if (m_waiting.size() >= maxWaiting)
+    const QHostAddress literal(host);
+    if (!literal.isNull())
+        return m_socket->writeDatagram(data, literal, port) >= 0;
+    if (m_waiting >= maxWaiting)
         return false;
-    const QPointer<UdpSocket> self(this);
-    const int lookup = QHostInfo::lookupHost(host, this, [self](const QHostInfo &info) {
-        if (self)
-            self->onLookedUp(info.lookupId(), info.addresses().value(0));
-    });
-    m_waiting.append({lookup, port, data});
-    return true;
-}
-
-void UdpSocket::onLookedUp(int lookup, const QHostAddress &address)
-{
-    for (int i = 0; i < m_waiting.size(); ++i) {
-        if (m_waiting.at(i).lookup != lookup)
-            continue;
-        const Waiting waiting = m_waiting.takeAt(i);
+    ++m_waiting;
+    lookupHost(host, this, [this, port, data](const QHostAddress &address, const QString &) {
+        --m_waiting;
         if (!address.isNull())
-            m_socket->writeDatagram(waiting.data, address, waiting.port);
-        return;
-    }
+            m_socket->writeDatagram(data, address, port);
+    });
+    return true;
 }
 
 static UdpSocket *checkudp(lua_State *L, int index)
@@ -81,25 +70,40 @@ static int ludpsocket_create(lua_State *L)
     return 1;
 }
 
+// Lua errors unwind without destructors: they are raised once no C++ object is left.
+static bool bindto(UdpSocket *socket, const char *text, int port, int *results, lua_State *L)
+{
+    QHostAddress address;
+    if (!listenAddress(text, &address))
+        return false;
+    QUdpSocket *udp = socket->socket();
+    udp->abort();
+    const bool done = udp->bind(address, static_cast<quint16>(port),
+                                QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+    *results = pushListenResult(L, done, udp->error(), udp->errorString());
+    return true;
+}
+
+static bool join(UdpSocket *socket, const char *text, lua_State *L)
+{
+    QHostAddress group;
+    if (!group.setAddress(QString::fromUtf8(text)) || !group.isMulticast())
+        return false;
+    lua_pushboolean(L, socket->socket()->joinMulticastGroup(group));
+    return true;
+}
+
 // Port 0 takes a free one. Other programs may bind the same port (for broadcasts and
 // multicasts). Returns true, or nil, a reason word and the system's text.
 static int ludpsocket_bind(lua_State *L)
 {
     UdpSocket *socket = checkudp(L, 1);
     const int port = luaX_checkinteger(L, 2, 0, 65535);
-    QHostAddress address;
-    if (!parseListenAddress(L, 3, &address))
+    const char *address = luaX_optname(L, 3, nullptr);
+    int results = 0;
+    if (!bindto(socket, address, port, &results, L))
         return luaL_argerror(L, 3, "not an IP address");
-    socket->socket()->abort();
-    if (socket->socket()->bind(address, static_cast<quint16>(port),
-                               QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
-        lua_pushboolean(L, 1);
-        return 1;
-    }
-    lua_pushnil(L);
-    lua_pushstring(L, socketErrorName(socket->socket()->error()));
-    luaX_pushtext(L, socket->socket()->errorString().toUtf8());
-    return 3;
+    return results;
 }
 
 // Returns true once the datagram is sent or waits for its host's name.
@@ -120,10 +124,8 @@ static int ludpsocket_send(lua_State *L)
 static int ludpsocket_join(lua_State *L)
 {
     UdpSocket *socket = checkudp(L, 1);
-    QHostAddress group;
-    if (!group.setAddress(QString::fromUtf8(luaX_checkname(L, 2))) || !group.isMulticast())
+    if (!join(socket, luaX_checkname(L, 2), L))
         return luaL_argerror(L, 2, "not a multicast address");
-    lua_pushboolean(L, socket->socket()->joinMulticastGroup(group));
     return 1;
 }
 

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
-#include <QVector>
 
 class QUdpSocket;
 
@@ -28,17 +27,10 @@ public:
     bool send(const QString &host, quint16 port, const QByteArray &data);
 
 private:
-    struct Waiting {
-        int lookup;
-        quint16 port;
-        QByteArray data;
-    };
-
     void onReadyRead();
-    void onLookedUp(int lookup, const QHostAddress &address);
 
     QUdpSocket *m_socket;
-    QVector<Waiting> m_waiting;
+    int m_waiting = 0;
 };
 
 const luaL_Reg *udpSocketFunctions();

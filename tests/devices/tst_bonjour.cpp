@@ -360,6 +360,69 @@ private slots:
                                         "b onServiceError resolve nodaemon phoenix"}));
     }
 
+    // Two hosts find each other's OSC server by zeroconf and talk over it: nobody types in an
+    // address or a port.
+    void twoHostsFindEachOtherAndTalkOsc()
+    {
+        QVERIFY(daemonReady());
+        const QByteArray application = R"(
+            local bonjour = require('bonjour.core')
+            local net = require('net.core')
+            local me, other = 'ME', 'OTHER'
+            local server = net.TcpServer.create()
+            assert(server:listen(0))
+            local b = bonjour.Bonjour.create()
+            b:publish('_osctalk._tcp', me, server:port())
+            b:subscribe('_osctalk._tcp')
+            local peer, rest, sent, heard = nil, '', false, false
+            function MsgHandler(h, e, a, c, d)
+                if e == 'onServiceAdded' and c == other then
+                    b:resolve(a, c, d)
+                elseif e == 'onResolved' and a:find(other, 1, true) then
+                    peer = net.TcpSocket.create()
+                    peer:connect(c, d)
+                elseif e == 'onConnected' then
+                    h:write(net.osc.frame(net.osc.encode('/hello', me)))
+                    sent = true
+                elseif e == 'onReadyRead' then
+                    local packets
+                    packets, rest = net.osc.unframe(rest .. h:read())
+                    for _, p in ipairs(packets) do
+                        print('heard', net.osc.decode(p))
+                        heard = true
+                    end
+                end
+                -- What was written is on its way once the event loop has run a while.
+                if heard and sent and not closing then
+                    closing = require('qt.core').Timer.create()
+                    closing:setTimeout(500)
+                    closing:setSingleShot()
+                    function closing:onTimeout() mainWindow:close() end
+                    closing:start()
+                end
+                return 0
+            end
+        )";
+        HostTree first;
+        HostTree second;
+        const auto named = [&](const char *me, const char *other) {
+            return QByteArray(application).replace("ME", me).replace("OTHER", other);
+        };
+        first.writeApplication(named("alpha", "beta"));
+        second.writeApplication(named("beta", "alpha"));
+        QProcess a;
+        QProcess b;
+        first.start(a);
+        second.start(b);
+        QVERIFY(a.waitForFinished(15000) && b.waitForFinished(15000));
+        const QString heardByFirst = QString::fromLocal8Bit(a.readAll());
+        const QString heardBySecond = QString::fromLocal8Bit(b.readAll());
+        QVERIFY2(heardByFirst.contains("heard\t/hello\tbeta\n"), qPrintable(heardByFirst));
+        QVERIFY2(heardBySecond.contains("heard\t/hello\talpha\n"), qPrintable(heardBySecond));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+    }
+
     void hostOffersTheModule_data()
     {
         QTest::addColumn<QByteArray>("onTick");
