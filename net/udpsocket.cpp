@@ -43,9 +43,13 @@ void UdpSocket::onReadyRead()
 // An address goes at once; a name is looked up first, without waiting.
 bool UdpSocket::send(const QString &host, quint16 port, const QByteArray &data)
 {
-    const QHostAddress literal(host);
-    if (!literal.isNull())
-        return m_socket->writeDatagram(data, literal, port) >= 0;
+    // An answer goes to the address it came from, datagram after datagram: parsed once.
+    if (host != m_lastHost) {
+        m_lastHost = host;
+        m_lastAddress = QHostAddress(host);
+    }
+    if (!m_lastAddress.isNull())
+        return m_socket->writeDatagram(data, m_lastAddress, port) >= 0;
     if (m_waiting >= maxWaiting)
         return false;
     ++m_waiting;

@@ -31,6 +31,8 @@ private:
 
     QUdpSocket *m_socket;
     int m_waiting = 0;
+    QString m_lastHost;
+    QHostAddress m_lastAddress;
 };
 
 const luaL_Reg *udpSocketFunctions();
