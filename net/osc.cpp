@@ -226,16 +226,32 @@ static uint32_t bigendian(const unsigned char *p)
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
+// liblo takes a packet's bytes as writable: it gets a copy, on the stack when it is small.
+struct PacketCopy {
+    PacketCopy(const char *data, size_t size) : bytes(size <= sizeof small ? small : malloc(size))
+    {
+        memcpy(bytes, data, size);
+    }
+    ~PacketCopy()
+    {
+        if (bytes != small)
+            free(bytes);
+    }
+    PacketCopy(const PacketCopy &) = delete;
+    PacketCopy &operator=(const PacketCopy &) = delete;
+
+    char small[512];
+    void *bytes;
+};
+
 // Pushes the address and the arguments and returns how many, or pushes the reason and
 // returns -1. No Lua error is raised while liblo's message is held.
 static int pushmessage(lua_State *L, const char *data, size_t size)
 {
     int result = 0;
-    void *copy = malloc(size ? size : 1);
-    memcpy(copy, data, size);
-    lo_message m = lo_message_deserialise(copy, size, &result);
+    const PacketCopy copy(data, size);
+    lo_message m = lo_message_deserialise(copy.bytes, size, &result);
     if (!m) {
-        free(copy);
         lua_pushfstring(L, "malformed OSC packet (liblo error %d)", result);
         return -1;
     }
@@ -243,16 +259,14 @@ static int pushmessage(lua_State *L, const char *data, size_t size)
     const int count = lo_message_get_argc(m);
     if (!lua_checkstack(L, count + 2)) {
         lo_message_free(m);
-        free(copy);
         lua_pushliteral(L, "too many OSC arguments");
         return -1;
     }
-    lua_pushstring(L, static_cast<const char *>(copy));
+    lua_pushstring(L, static_cast<const char *>(copy.bytes));
     lo_arg **argv = lo_message_get_argv(m);
     for (int i = 0; i < count; ++i)
         pusharg(L, types[i], argv[i]);
     lo_message_free(m);
-    free(copy);
     return count + 1;
 }
 

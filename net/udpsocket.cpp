@@ -30,7 +30,11 @@ void UdpSocket::onReadyRead()
         ObjectTracker *tracker = ObjectTracker::forObject(this);
         if (!tracker)
             continue;
-        const QByteArray sender = datagram.senderAddress().toString().toUtf8();
+        if (datagram.senderAddress() != m_lastSender) {
+            m_lastSender = datagram.senderAddress();
+            m_lastSenderText = m_lastSender.toString().toUtf8();
+        }
+        const QByteArray sender = m_lastSenderText;
         const QByteArray data = datagram.data();
         lua_State *L = tracker->state();
         luaX_pushtext(L, data);

@@ -31,8 +31,11 @@ private:
 
     QUdpSocket *m_socket;
     int m_waiting = 0;
+    // The last address sent to, and the last sender with its text: the same peers come again.
     QString m_lastHost;
     QHostAddress m_lastAddress;
+    QHostAddress m_lastSender;
+    QByteArray m_lastSenderText;
 };
 
 const luaL_Reg *udpSocketFunctions();
