@@ -7,16 +7,26 @@
 #include <QAbstractSocket>
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <limits>
 
-TcpSocket::TcpSocket(QTcpSocket *socket) : m_socket(socket ? socket : new QTcpSocket)
+TcpSocket::TcpSocket(QTcpSocket *socket)
+    : m_socket(socket ? socket : new QTcpSocket), m_retry(new QTimer(this))
 {
     m_socket->setParent(this);
     m_socket->setReadBufferSize(receiveLimit);
-    connect(m_socket, &QTcpSocket::connected, this, [this] { deliver("onConnected"); });
+    m_retry->setSingleShot(true);
+    connect(m_retry, &QTimer::timeout, this, &TcpSocket::dial);
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        m_retryMs = firstRetryMs;
+        deliver("onConnected");
+    });
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { deliver("onReadyRead"); });
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] { deliver("onDisconnected"); });
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        retryLater();
+        deliver("onDisconnected");
+    });
     connect(m_socket, &QTcpSocket::errorOccurred, this, &TcpSocket::onError);
 }
 
@@ -32,8 +42,18 @@ void TcpSocket::deliver(const char *event)
         LuaMsgHandler(tracker, this, event, "");
 }
 
+void TcpSocket::retryLater()
+{
+    if (!m_reconnect || m_host.isEmpty() || m_retry->isActive())
+        return;
+    m_retry->start(m_retryMs);
+    m_retryMs = qMin(2 * m_retryMs, lastRetryMs);
+}
+
 void TcpSocket::onError()
 {
+    if (m_socket->state() == QAbstractSocket::UnconnectedState)
+        retryLater();
     const QByteArray text = m_socket->errorString().toLocal8Bit();
     const char *reason = socketErrorName(m_socket->error());
     qWarning("TcpSocket %s:%d: %s %s", qPrintable(m_socket->peerName()), m_socket->peerPort(),
@@ -86,20 +106,30 @@ static int ltcpsocket_create(lua_State *L)
 // any other itself. A lookup that is no longer wanted (connect again, close) is dropped.
 void TcpSocket::connectTo(const QString &host, quint16 port)
 {
+    m_host = host;
+    m_port = port;
+    m_retryMs = firstRetryMs;
+    dial();
+}
+
+void TcpSocket::dial()
+{
+    m_retry->stop();
     m_socket->abort();
     ++m_lookup;
-    if (!isLocalDomainName(host)) {
-        m_socket->connectToHost(host, port);
+    if (!isLocalDomainName(m_host)) {
+        m_socket->connectToHost(m_host, m_port);
         return;
     }
     const int lookup = m_lookup;
-    lookupHost(host, this, [this, lookup, port](const QHostAddress &address, const QString &error) {
+    lookupHost(m_host, this, [this, lookup](const QHostAddress &address, const QString &error) {
         if (lookup != m_lookup)
             return;
         if (!address.isNull()) {
-            m_socket->connectToHost(address, port);
+            m_socket->connectToHost(address, m_port);
             return;
         }
+        retryLater();
         if (ObjectTracker *tracker = ObjectTracker::forObject(this))
             LuaMsgHandler(tracker, this, "onError", "%s %s", "notfound",
                           error.toLocal8Bit().constData());
@@ -109,7 +139,15 @@ void TcpSocket::connectTo(const QString &host, quint16 port)
 void TcpSocket::close()
 {
     ++m_lookup;
+    m_host.clear();
+    m_retry->stop();
     m_socket->disconnectFromHost();
+}
+
+static int ltcpsocket_setReconnect(lua_State *L)
+{
+    checksocket(L, 1)->setReconnect(lua_toboolean(L, 2));
+    return 0;
 }
 
 // A name, an IPv4 or IPv6 address; the outcome comes as onConnected or onError.
@@ -165,10 +203,15 @@ static int ltcpsocket_peer(lua_State *L)
 }
 
 static const luaL_Reg tcpsocket_functions[] = {
-    {"create", ltcpsocket_create}, {"connect", ltcpsocket_connect},
-    {"write", ltcpsocket_write},   {"read", ltcpsocket_read},
-    {"close", ltcpsocket_close},   {"state", ltcpsocket_state},
-    {"peer", ltcpsocket_peer},     {nullptr, nullptr},
+    {"create", ltcpsocket_create},
+    {"connect", ltcpsocket_connect},
+    {"write", ltcpsocket_write},
+    {"read", ltcpsocket_read},
+    {"close", ltcpsocket_close},
+    {"state", ltcpsocket_state},
+    {"peer", ltcpsocket_peer},
+    {"setReconnect", ltcpsocket_setReconnect},
+    {nullptr, nullptr},
 };
 
 const luaL_Reg *tcpSocketFunctions()

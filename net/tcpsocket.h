@@ -7,6 +7,7 @@
 #include <QString>
 
 class QTcpSocket;
+class QTimer;
 
 // The Lua face of one TCP connection, made by Lua or handed over by a TcpServer. Received bytes
 // wait in the socket until Lua reads them, up to a limit: past it the socket stops reading and
@@ -22,15 +23,28 @@ public:
     explicit TcpSocket(QTcpSocket *socket = nullptr);
     ~TcpSocket() override;
 
+    // Reconnection waits this long after a loss at first, twice as long after each failure.
+    static const int firstRetryMs = 500;
+    static const int lastRetryMs = 8000;
+
     QTcpSocket *socket() const { return m_socket; }
     void connectTo(const QString &host, quint16 port);
     void close();
+    // A lost connection, or one that failed, is tried again with a growing wait until close().
+    void setReconnect(bool reconnect) { m_reconnect = reconnect; }
 
 private:
     void deliver(const char *event);
     void onError();
+    void dial();
+    void retryLater();
 
     QTcpSocket *m_socket;
+    QTimer *m_retry;
+    QString m_host;
+    quint16 m_port = 0;
+    bool m_reconnect = false;
+    int m_retryMs = firstRetryMs;
     // Counts the connects and closes, so a lookup's late answer knows it is not wanted.
     int m_lookup = 0;
 };

@@ -86,6 +86,28 @@ private slots:
         peer.waitForFinished();
     }
 
+    // A socket told to reconnect tries again, waiting longer each time, until the peer is there.
+    void reconnectingSocketFindsALatePeer()
+    {
+        const int port = freePort();
+        NetFixture f;
+        LUA_RUN(f, "s = net.TcpSocket.create() s:setReconnect(true) "
+                   "s:connect('127.0.0.1', " +
+                       QByteArray::number(port) + ")");
+        QStringList seen;
+        QTRY_VERIFY_WITH_TIMEOUT((seen += f.events())
+                                     .contains("onError refused "
+                                               "Connection refused"),
+                                 3000);
+        QProcess late;
+        late.start("socat", {QString("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port), "-"});
+        QVERIFY(late.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT((seen += f.events()).contains("onConnected"), 5000);
+        LUA_RUN(f, "s:close()");
+        late.kill();
+        late.waitForFinished();
+    }
+
     // Every OSC type from liblo's own sender, and back to liblo's own dumper.
     void oscBothWaysWithLiblosTools()
     {
