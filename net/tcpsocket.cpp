@@ -23,9 +23,13 @@ TcpSocket::TcpSocket(QTcpSocket *socket)
         deliver("onConnected");
     });
     connect(m_socket, &QTcpSocket::readyRead, this, [this] { deliver("onReadyRead"); });
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+    // A client's socket, made by a server, goes once its connection has ended: a server that
+    // lives through many clients keeps none of them.
+    connect(m_socket, &QTcpSocket::disconnected, this, [this, accepted = socket != nullptr] {
         retryLater();
         deliver("onDisconnected");
+        if (accepted)
+            deleteLater();
     });
     connect(m_socket, &QTcpSocket::errorOccurred, this, &TcpSocket::onError);
 }

@@ -77,6 +77,8 @@ private slots:
         peer.closeWriteChannel();
         QStringList seen;
         QTRY_VERIFY_WITH_TIMEOUT((seen += f.events()).contains("onDisconnected"), 5000);
+        QTRY_VERIFY(!f.run("client:state()"));
+        QVERIFY2(f.error.contains("attempting to access deleted TcpSocket"), qPrintable(f.error));
         LUA_RUN(f, "server:close() s = net.TcpSocket.create() s:connect('127.0.0.1', " +
                        QByteArray::number(freePort()) + ")");
         QStringList errors;
