@@ -17,15 +17,15 @@ class TcpSocket : public QObject
     Q_OBJECT
 
 public:
-    static const qint64 receiveLimit = 16 * 1024 * 1024;
+    static constexpr qint64 receiveLimit = 16 * 1024 * 1024;
 
     // Takes the socket over; a null one makes a new, unconnected socket.
     explicit TcpSocket(QTcpSocket *socket = nullptr);
     ~TcpSocket() override;
 
     // Reconnection waits this long after a loss at first, twice as long after each failure.
-    static const int firstRetryMs = 500;
-    static const int lastRetryMs = 8000;
+    static constexpr int firstRetryMs = 500;
+    static constexpr int lastRetryMs = 8000;
 
     QTcpSocket *socket() const { return m_socket; }
     void connectTo(const QString &host, quint16 port);

@@ -18,7 +18,7 @@ class UdpSocket : public QObject
 
 public:
     // Datagrams waiting for their names, at most: a send beyond is refused.
-    static const int maxWaiting = 256;
+    static constexpr int maxWaiting = 256;
 
     UdpSocket();
     ~UdpSocket() override;
