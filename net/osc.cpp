@@ -173,36 +173,46 @@ static void pushtyped(lua_State *L, const char *type, const char *data, size_t s
     lua_rawseti(L, -2, 1);
 }
 
-static void pusharg(lua_State *L, char type, lo_arg *arg)
+// liblo's arguments lie in the packet as it came, aligned to four bytes only: they are copied
+// out rather than read through the union, which wants eight.
+template <class T> static T load(const char *at)
 {
+    T value;
+    memcpy(&value, at, sizeof value);
+    return value;
+}
+
+static void pusharg(lua_State *L, char type, const lo_arg *arg)
+{
+    const char *at = reinterpret_cast<const char *>(arg);
     switch (type) {
     case 'i':
-        lua_pushinteger(L, arg->i);
+        lua_pushinteger(L, load<int32_t>(at));
         break;
     case 'h':
-        lua_pushinteger(L, arg->h);
+        lua_pushinteger(L, load<int64_t>(at));
         break;
     case 'f':
-        lua_pushnumber(L, arg->f);
+        lua_pushnumber(L, load<float>(at));
         break;
     case 'd':
-        lua_pushnumber(L, arg->d);
+        lua_pushnumber(L, load<double>(at));
         break;
     case 's':
     case 'S':
-        lua_pushstring(L, &arg->s);
+        lua_pushstring(L, at);
         break;
     case 'c':
-        lua_pushlstring(L, reinterpret_cast<const char *>(&arg->c), 1);
+        lua_pushlstring(L, at, 1);
         break;
     case 'b':
-        pushtyped(L, "b", &arg->blob.data, static_cast<size_t>(arg->blob.size));
+        pushtyped(L, "b", at + sizeof(int32_t), static_cast<size_t>(load<int32_t>(at)));
         break;
     case 'm':
-        pushtyped(L, "m", reinterpret_cast<const char *>(arg->m), 4);
+        pushtyped(L, "m", at, 4);
         break;
     case 't':
-        pushtimetag(L, arg->t.sec, arg->t.frac);
+        pushtimetag(L, load<uint32_t>(at), load<uint32_t>(at + sizeof(uint32_t)));
         break;
     case 'T':
         lua_pushboolean(L, 1);
