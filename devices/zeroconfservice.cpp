@@ -76,11 +76,14 @@ static DaemonPresence &followDaemon()
     return presence;
 }
 
+// A blocking call on a bus connection that has gone trips an assertion of the D-Bus library.
 bool zeroconfDaemonRunning()
 {
     const DaemonPresence presence = followDaemon();
     if (presence != DaemonUnknown)
         return presence == DaemonPresent;
+    if (!QDBusConnection::systemBus().isConnected())
+        return false;
     const QDBusMessage answer = QDBusConnection::systemBus().call(daemonQuery(), QDBus::Block, 250);
     return answer.type() == QDBusMessage::ReplyMessage && answer.arguments().value(0).toBool();
 }
