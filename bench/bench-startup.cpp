@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <vector>
 
-static const int runs = 10;
+static const int runs = 21;
 
 static const QByteArray application = R"(
 local qt = require 'qt.core'
@@ -46,28 +46,25 @@ static QByteArray bundle()
     return payload + loader + QByteArray::number(loader.size()).leftJustified(16, ' ');
 }
 
-static double timeRuns(const QString &program, const QString &directory)
+// One start of a program, in milliseconds until it has ended.
+static double timeRun(const QString &program, const QString &directory)
 {
-    std::vector<double> times;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("TMPDIR", directory);
-    for (int i = 0; i < runs; ++i) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(directory);
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.setStandardErrorFile(QProcess::nullDevice());
-        QElapsedTimer timer;
-        timer.start();
-        process.start(program, QStringList());
-        if (!process.waitForFinished(30000) || process.exitCode() != 0) {
-            fprintf(stderr, "%s did not end cleanly\n", qPrintable(program));
-            exit(1);
-        }
-        times.push_back(timer.nsecsElapsed() / 1e6);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(directory);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, QStringList());
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+        fprintf(stderr, "%s did not end cleanly\n", qPrintable(program));
+        exit(1);
     }
-    return median(times);
+    return timer.nsecsElapsed() / 1e6;
 }
 
 int main(int argc, char **argv)
@@ -77,15 +74,24 @@ int main(int argc, char **argv)
     QTemporaryDir loose;
     QTemporaryDir bundled;
     for (const QTemporaryDir *tree : {&loose, &bundled}) {
-        QDir().mkpath(tree->path() + "/build/bin");
+        QDir().mkpath(tree->path() + "/build/bin/native");
         QFile::copy(built + "/remote", tree->path() + "/build/bin/remote");
+        for (const QString &name : QDir(built + "/native").entryList(QDir::Files))
+            QFile::copy(built + "/native/" + name, tree->path() + "/build/bin/native/" + name);
     }
     writefile(loose.path() + "/remote.lua", application);
     writefile(bundled.path() + "/build/bin/bundle.bin", bundle());
 
-    const double bare = timeRuns(built + "/bare-window", loose.path());
-    const double looseHost = timeRuns(loose.path() + "/build/bin/remote", loose.path());
-    const double bundleHost = timeRuns(bundled.path() + "/build/bin/remote", bundled.path());
+    // Round by round, so that a slower spell of the machine falls on all three alike.
+    std::vector<double> bareTimes, looseTimes, bundleTimes;
+    for (int i = 0; i < runs; ++i) {
+        bareTimes.push_back(timeRun(built + "/bare-window", loose.path()));
+        looseTimes.push_back(timeRun(loose.path() + "/build/bin/remote", loose.path()));
+        bundleTimes.push_back(timeRun(bundled.path() + "/build/bin/remote", bundled.path()));
+    }
+    const double bare = median(bareTimes);
+    const double looseHost = median(looseTimes);
+    const double bundleHost = median(bundleTimes);
     printf("bare widgets program: %.1f ms (median of %d)\n", bare, runs);
     printf("host, loose files:    %.1f ms\n", looseHost);
     printf("host, 1 MiB bundle:   %.1f ms\n", bundleHost);

@@ -41,6 +41,7 @@ private:
     QTimer *m_timer;
 };
 
-int luaopen_bonjour_core(lua_State *L);
+// C linkage: the host looks the opener up by name in the module's shared object.
+extern "C" int luaopen_bonjour_core(lua_State *L);
 
 #endif

@@ -40,6 +40,7 @@ private:
     QByteArray m_reasonText;
 };
 
-int luaopen_serial_core(lua_State *L);
+// C linkage: the host looks the opener up by name in the module's shared object.
+extern "C" int luaopen_serial_core(lua_State *L);
 
 #endif

@@ -1,23 +1,18 @@
 #include "mainwindow.h"
 
 #include "applicationwatcher.h"
-#include "devices/bonjour.h"
 #include "devices/footpedalcontroller.h"
-#include "devices/serialport.h"
 #include "luax/luax.h"
 #include "luax/objecttracker.h"
 #include "luax/qtcoremodule.h"
 #include "luax/scriptguard.h"
-#include "media/audiorecorder.h"
-#include "media/mediaplayer.h"
 #include "modulelocator.h"
-#include "net/netmodule.h"
+#include "nativemodule.h"
 #include "qtcore/widget.h"
 #include "scripterrors.h"
 #include "switches.h"
 #include "tabs/tabwidget.h"
 #include "viewers/fdview.h"
-#include "viewers/pdfview.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -36,15 +31,16 @@
 
 static MainWindow *mainWindow = nullptr;
 
-// The native modules that require finds without searching. Each module adds its opener here.
+// The native modules that require finds without searching. Each module adds its opener here;
+// those that bring heavy libraries are loaded from their own files when first required.
 static const luaL_Reg nativeModules[] = {
-    {"pdf2.core", luaopen_pdf2_core},
+    {"pdf2.core", NativeModule::open<NativeModule::Pdf2>},
     {"fdview.core", luaopen_fdview_core},
-    {"bonjour.core", luaopen_bonjour_core},
-    {"player.core", luaopen_player_core},
-    {"serial.core", luaopen_serial_core},
-    {"recorder.core", luaopen_recorder_core},
-    {"net.core", luaopen_net_core},
+    {"bonjour.core", NativeModule::open<NativeModule::Bonjour>},
+    {"player.core", NativeModule::open<NativeModule::Player>},
+    {"serial.core", NativeModule::open<NativeModule::Serial>},
+    {"recorder.core", NativeModule::open<NativeModule::Recorder>},
+    {"net.core", NativeModule::open<NativeModule::Net>},
     {nullptr, nullptr},
 };
 

@@ -47,6 +47,7 @@ private:
     uchar m_peak = 0;
 };
 
-int luaopen_recorder_core(lua_State *L);
+// C linkage: the host looks the opener up by name in the module's shared object.
+extern "C" int luaopen_recorder_core(lua_State *L);
 
 #endif

@@ -66,6 +66,7 @@ private:
     QByteArray m_error;
 };
 
-int luaopen_player_core(lua_State *L);
+// C linkage: the host looks the opener up by name in the module's shared object.
+extern "C" int luaopen_player_core(lua_State *L);
 
 #endif

@@ -3,6 +3,7 @@
 
 #include <lua.hpp>
 
-int luaopen_net_core(lua_State *L);
+// C linkage: the host looks the opener up by name in the module's shared object.
+extern "C" int luaopen_net_core(lua_State *L);
 
 #endif

@@ -118,6 +118,7 @@ private:
     QPointF m_lastTapAt;
 };
 
-int luaopen_pdf2_core(lua_State *L);
+// C linkage: the host looks the opener up by name in the module's shared object.
+extern "C" int luaopen_pdf2_core(lua_State *L);
 
 #endif

@@ -1,5 +1,5 @@
-# The installed program: the host with its style sheet, display fonts and the packed demo in
-# lib/remote (the host finds them beside itself), a command in bin, the packer, a desktop entry,
+# The installed program: the host with its native modules, style sheet, display fonts and the
+# packed demo in lib/remote (the host finds them beside itself), a command in bin, the packer, a desktop entry,
 # an icon and the documentation.
 set(REMOTE_LIBDIR lib/remote)
 
@@ -22,6 +22,8 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/links)
 file(CREATE_LINK ../${REMOTE_LIBDIR}/remote ${CMAKE_BINARY_DIR}/links/remote SYMBOLIC)
 
 install(TARGETS remote RUNTIME DESTINATION ${REMOTE_LIBDIR})
+get_property(NATIVE_MODULES GLOBAL PROPERTY REMOTE_NATIVE_MODULES)
+install(TARGETS ${NATIVE_MODULES} LIBRARY DESTINATION ${REMOTE_LIBDIR}/native)
 install(TARGETS remote-pack RUNTIME DESTINATION bin)
 install(FILES ${CMAKE_BINARY_DIR}/links/remote DESTINATION bin)
 install(FILES ${DEMO_STAGE}/bundle.bin ${CMAKE_SOURCE_DIR}/resources/stylesheet.css

@@ -36,6 +36,9 @@ HostTree::HostTree()
     const QStringList files = built.entryList({"remote", "*.ttf", "*.css"}, QDir::Files);
     for (const QString &name : files)
         QFile::copy(built.filePath(name), binDirectory() + "/" + name);
+    QDir().mkpath(binDirectory() + "/native");
+    for (const QString &name : QDir(built.filePath("native")).entryList({"*.so"}, QDir::Files))
+        QFile::copy(built.filePath("native/" + name), binDirectory() + "/native/" + name);
 }
 
 void HostTree::writeFile(const QString &relativePath, const QByteArray &content)

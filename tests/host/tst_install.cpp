@@ -53,10 +53,11 @@ private slots:
         const QFileInfo command(m_root + "/usr/bin/remote");
         QVERIFY(command.isSymLink());
         QCOMPARE(command.symLinkTarget(), m_root + "/usr/lib/remote/remote");
-        for (const char *file : {"usr/bin/remote-pack", "usr/lib/remote/remote",
-                                 "usr/lib/remote/bundle.bin", "usr/lib/remote/stylesheet.css",
-                                 "usr/lib/remote/digital-7.ttf", "usr/share/doc/remote/lua-api.md",
-                                 "usr/share/icons/hicolor/scalable/apps/remote.svg"})
+        for (const char *file :
+             {"usr/bin/remote-pack", "usr/lib/remote/remote", "usr/lib/remote/bundle.bin",
+              "usr/lib/remote/stylesheet.css", "usr/lib/remote/native/pdf2.core.so",
+              "usr/lib/remote/digital-7.ttf", "usr/share/doc/remote/lua-api.md",
+              "usr/share/icons/hicolor/scalable/apps/remote.svg"})
             QVERIFY2(QFileInfo(m_root + '/' + file).size() > 0, file);
         const QByteArray entry = readFile(m_root + "/usr/share/applications/remote.desktop");
         QVERIFY(entry.contains("\nExec=remote\n") && entry.contains("\nIcon=remote\n"));

@@ -197,6 +197,42 @@ private slots:
         QVERIFY2(QRegularExpression("probe\t0\t0\t321\t10\n").match(result.output).hasMatch(),
                  qPrintable(result.output));
     }
+
+    // A heavy module's library is mapped only once the module is required; a module file that
+    // is missing or broken is a Lua error at require, and the others load as before.
+    void nativeModulesLoadOnFirstRequire()
+    {
+        HostTree tree;
+        tree.writeApplication(QByteArray(quitWhenRunning) + R"(
+            local function mapped()
+                local f = io.open('/proc/self/maps')
+                local maps = f:read('a')
+                f:close()
+                return maps:find('libpoppler', 1, true) ~= nil
+            end
+            print('before', mapped())
+            print('pdf2.core', pcall(require, 'pdf2.core'))
+            print('after', mapped())
+            for _, name in ipairs{'player.core', 'serial.core'} do
+                print(name, pcall(require, name))
+            end
+            function MsgHandler(h, e) if e == 'onStartup' then quitWhenRunning() end return 0 end
+        )");
+        const QString native = tree.binDirectory() + "/native/";
+        QVERIFY(QFile::remove(native + "player.core.so"));
+        QVERIFY(QFile::remove(native + "serial.core.so"));
+        tree.writeFile("build/bin/native/serial.core.so", "not a library");
+        const HostResult result = tree.run();
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.output.contains("before\tfalse\n"), qPrintable(result.output));
+        QVERIFY(result.output.contains("pdf2.core\ttrue\t"));
+        QVERIFY(result.output.contains("after\ttrue\n"));
+        QVERIFY(result.output.contains(
+            "player.core\tfalse\tmodule 'player.core' is not installed: " + native +
+            "player.core.so not found\n"));
+        QVERIFY(
+            result.output.contains("serial.core\tfalse\tmodule 'serial.core' cannot be loaded: "));
+    }
 };
 
 QTEST_MAIN(TestStartup)
