@@ -3,36 +3,77 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QLockFile>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QWidget>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 static const QByteArray acknowledgement = "ack\n";
+// A message longer than this is no message of ours.
+static constexpr int maximumMessage = 4096;
+
+static bool socketAddress(const QByteArray &path, sockaddr_un *address)
+{
+    memset(address, 0, sizeof *address);
+    address->sun_family = AF_UNIX;
+    if (path.size() >= int(sizeof address->sun_path))
+        return false;
+    memcpy(address->sun_path, path.constData(), path.size());
+    return true;
+}
+
+// Waits until the descriptor is ready for the events, or the deadline passes.
+static bool waitFor(int fd, short events, const QDeadlineTimer &deadline)
+{
+    pollfd entry = {fd, events, 0};
+    for (;;) {
+        const int result = poll(&entry, 1, int(qMax<qint64>(0, deadline.remainingTime())));
+        if (result > 0)
+            return true;
+        if (result == 0 || errno != EINTR)
+            return false;
+    }
+}
 
 SingleInstance::SingleInstance(const QString &id, QObject *parent)
-    : QObject(parent), m_name(id + '-' + QString::number(getuid()))
+    : QObject(parent),
+      m_path(QFile::encodeName(QDir::temp().filePath(id + '-' + QString::number(getuid()))))
 {
 }
 
 SingleInstance::~SingleInstance()
 {
-    delete m_lock;
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
+        ::close(it.key());
+    if (m_server >= 0) {
+        ::close(m_server);
+        unlink(m_path.constData());
+    }
+    if (m_lock >= 0)
+        ::close(m_lock);
 }
 
 SingleInstance::Role SingleInstance::claim(const QString &message, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    m_lock = new QLockFile(QDir::temp().filePath(m_name + ".lock"));
+    m_lock = open((m_path + ".lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lock < 0)
+        qWarning() << "Single instance: cannot open the lock file:" << strerror(errno);
     for (;;) {
-        if (m_lock->tryLock(0)) {
+        if (m_lock < 0 || flock(m_lock, LOCK_EX | LOCK_NB) == 0) {
             listen();
             return Running;
         }
-        if (sendMessage(message, deadline))
+        if (sendMessage(message.toUtf8() + '\n', deadline))
             return Secondary;
         if (deadline.hasExpired())
             return Unreachable;
@@ -40,31 +81,55 @@ SingleInstance::Role SingleInstance::claim(const QString &message, int timeoutMs
     }
 }
 
-bool SingleInstance::sendMessage(const QString &message, const QDeadlineTimer &deadline)
+bool SingleInstance::sendMessage(const QByteArray &message, const QDeadlineTimer &deadline)
 {
-    QLocalSocket socket;
-    socket.connectToServer(m_name);
-    if (!socket.waitForConnected(deadline.remainingTime()))
+    sockaddr_un address;
+    if (!socketAddress(m_path, &address))
         return false;
-    socket.write(message.toUtf8() + '\n');
-    if (!socket.waitForBytesWritten(deadline.remainingTime()))
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
         return false;
-    while (!socket.canReadLine()) {
-        if (deadline.hasExpired() || !socket.waitForReadyRead(deadline.remainingTime()))
-            return false;
+    QByteArray answer;
+    bool sent = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                waitFor(fd, POLLOUT, deadline) &&
+                send(fd, message.constData(), message.size(), MSG_NOSIGNAL) == message.size();
+    while (sent && !answer.contains('\n') && waitFor(fd, POLLIN, deadline)) {
+        char buffer[64];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        answer.append(buffer, int(n));
     }
-    return socket.readLine() == acknowledgement;
+    ::close(fd);
+    return sent && answer == acknowledgement;
 }
 
 // Holding the lock means no live copy owns the socket: one left behind is stale.
 void SingleInstance::listen()
 {
-    QLocalServer::removeServer(m_name);
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::newConnection);
-    if (!m_server->listen(m_name))
-        qWarning() << "Single instance: cannot listen:" << m_server->errorString();
+    sockaddr_un address;
+    if (!socketAddress(m_path, &address)) {
+        qWarning() << "Single instance: cannot listen: the socket path is too long:" << m_path;
+        return;
+    }
+    unlink(m_path.constData());
+    m_server = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const mode_t mask = umask(077);
+    const bool bound =
+        m_server >= 0 &&
+        bind(m_server, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::listen(m_server, 8) == 0;
+    umask(mask);
+    if (!bound) {
+        qWarning() << "Single instance: cannot listen:" << strerror(errno);
+        if (m_server >= 0)
+            ::close(m_server);
+        m_server = -1;
+        return;
+    }
+    m_serverNotifier = new QSocketNotifier(m_server, QSocketNotifier::Read, this);
+    connect(m_serverNotifier, &QSocketNotifier::activated, this,
+            &SingleInstance::acceptConnections);
 }
 
 void SingleInstance::setActivationWindow(QWidget *window)
@@ -72,21 +137,46 @@ void SingleInstance::setActivationWindow(QWidget *window)
     m_window = window;
 }
 
-void SingleInstance::newConnection()
+void SingleInstance::acceptConnections()
 {
-    QLocalSocket *socket = m_server->nextPendingConnection();
-    if (!socket)
-        return;
-    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-        if (!socket->canReadLine())
+    for (;;) {
+        const int fd = accept4(m_server, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
             return;
-        const QString message = QString::fromUtf8(socket->readLine()).trimmed();
-        socket->write(acknowledgement);
-        socket->flush();
-        emit messageReceived(message);
-        activateWindow();
-    });
+        auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this, fd] { readConnection(fd); });
+        m_connections.insert(fd, {notifier, QByteArray()});
+    }
+}
+
+void SingleInstance::readConnection(int fd)
+{
+    auto it = m_connections.find(fd);
+    if (it == m_connections.end())
+        return;
+    char buffer[512];
+    ssize_t n;
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
+        it->received.append(buffer, int(n));
+    const int newline = it->received.indexOf('\n');
+    if (newline < 0) {
+        if (n == 0 || (n < 0 && errno != EAGAIN) || it->received.size() > maximumMessage)
+            closeConnection(fd);
+        return;
+    }
+    const QString message = QString::fromUtf8(it->received.left(newline)).trimmed();
+    send(fd, acknowledgement.constData(), acknowledgement.size(), MSG_NOSIGNAL);
+    closeConnection(fd);
+    emit messageReceived(message);
+    activateWindow();
+}
+
+void SingleInstance::closeConnection(int fd)
+{
+    const Connection connection = m_connections.take(fd);
+    connection.notifier->setEnabled(false);
+    connection.notifier->deleteLater();
+    ::close(fd);
 }
 
 void SingleInstance::activateWindow()
