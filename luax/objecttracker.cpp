@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 static const char *const trackerKey = "Tracker.Instance";
 
@@ -408,8 +409,14 @@ void luaX_release(lua_State *L, void *object)
     lua_pop(L, 1);
 }
 
+// An integer answer, the common one, without going through a float.
 static int handlerresult(lua_State *L, int index)
 {
+    int isInteger = 0;
+    const lua_Integer n = lua_tointegerx(L, index, &isInteger);
+    if (isInteger)
+        return int(qBound<lua_Integer>(std::numeric_limits<int>::min(), n,
+                                       std::numeric_limits<int>::max()));
     if (lua_isboolean(L, index))
         return lua_toboolean(L, index);
     return luaX_truncate(lua_tonumber(L, index));

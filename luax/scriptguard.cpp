@@ -1,10 +1,10 @@
 #include "scriptguard.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <ctime>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -19,49 +19,54 @@ struct Limits {
     bool starting;
 };
 
+// One frame of the stack. The GUI thread writes it before it publishes the depth that shows
+// it; the watchdog only reads it.
 struct Frame {
-    lua_State *L;
-    // The deadline is origin plus the budget; every stretch spent under another frame moves
-    // the origin on by its length.
-    int64_t origin;
-    int64_t start;
-    // The budget in milliseconds, 0 for none, and whether it is the one for starting.
-    int budget;
-    bool starting;
+    std::atomic<uint64_t> serial{0};
+    std::atomic<lua_State *> L{nullptr};
     // The coroutine the frame runs in now, if any; it changes only under the lock, so the
     // watchdog never hooks one that was collected.
-    lua_State *coroutine;
+    std::atomic<lua_State *> coroutine{nullptr};
+    // The budget in milliseconds, 0 for none, and whether it is the one for starting.
+    std::atomic<int> budget{0};
+    bool starting = false;
 };
 
-// How often the watchdog looks: a runaway script is stopped within its budget and this.
+// Deeper nesting than this goes unguarded (Lua's own limit on nested C calls is lower).
+constexpr int maximumDepth = 256;
+
+// How often the watchdog looks: a runaway script is stopped within its budget and two of these.
 const std::chrono::milliseconds watchInterval(20);
 
-// The coarse clock costs a fraction of the precise one and ticks every few milliseconds, which
-// is fine enough for budgets of hundreds.
-int64_t now()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-    return t.tv_sec * int64_t(1000000000) + t.tv_nsec;
-}
+// What the watchdog knows of the frame it saw on top at one depth: its time on top so far.
+struct Seen {
+    uint64_t serial = 0;
+    std::chrono::steady_clock::duration onTop{};
+};
 
-// Lives as long as the process: the watchdog thread may outlive every static destructor.
+// Lives as long as the process: the watchdog thread may outlive every static destructor. The
+// GUI thread only pushes and pops frames; the watchdog keeps the time, so a call into Lua costs
+// no clock reading.
 struct Guard {
     std::vector<Limits> limits;
-    std::vector<Frame> frames;
+    std::array<Frame, maximumDepth> frames;
+    std::atomic<int> depth{0};
+    uint64_t serials = 0;
+    // The frame the watchdog found over its budget; the hook raises only inside that one.
+    std::atomic<uint64_t> overrunSerial{0};
+    std::atomic<int> overrunBudget{0};
     std::mutex mutex;
     std::condition_variable wake;
     std::thread watchdog;
     bool stop = false;
-    std::atomic<lua_State *> armedState{nullptr};
-    std::atomic<lua_State *> armedCoroutine{nullptr};
-    std::atomic<int64_t> armedDeadline{0};
 };
 
-Guard &guard()
+// Made before main, so the hot path reads a plain pointer.
+Guard *const theGuard = new Guard;
+
+inline Guard &guard()
 {
-    static Guard *g = new Guard;
-    return *g;
+    return *theGuard;
 }
 
 Limits *limitsof(lua_State *L)
@@ -79,30 +84,23 @@ int budgetof(const Limits *limits, bool starting)
     return starting ? limits->startMs : limits->callMs;
 }
 
-// 0 for a frame without a budget.
-int64_t deadlineof(const Frame &frame)
-{
-    return frame.budget ? frame.origin + frame.budget * int64_t(1000000) : 0;
-}
-
-void publish()
+// The frame on top, or null when there is none or it is too deep to be kept.
+Frame *topframe()
 {
     Guard &g = guard();
-    const Frame *top = g.frames.empty() ? nullptr : &g.frames.back();
-    g.armedState.store(top ? top->L : nullptr, std::memory_order_release);
-    g.armedCoroutine.store(top ? top->coroutine : nullptr, std::memory_order_release);
-    g.armedDeadline.store(top ? deadlineof(*top) : 0, std::memory_order_release);
+    const int depth = g.depth.load(std::memory_order_relaxed);
+    return depth > 0 && depth <= maximumDepth ? &g.frames[depth - 1] : nullptr;
 }
 
-// The budget of the frame on top when it has run past it, else 0.
+// The budget of the frame on top when the watchdog found it over budget, else 0.
 int overrun()
 {
     Guard &g = guard();
-    if (g.frames.empty())
+    const Frame *top = topframe();
+    if (!top || top->serial.load(std::memory_order_relaxed) !=
+                    g.overrunSerial.load(std::memory_order_acquire))
         return 0;
-    const Frame &top = g.frames.back();
-    const int64_t deadline = deadlineof(top);
-    return deadline && now() >= deadline ? top.budget : 0;
+    return g.overrunBudget.load(std::memory_order_relaxed);
 }
 
 // Once set, the hook stays until the frame ends, so the error comes again at the next step of a
@@ -125,20 +123,47 @@ void stophook(lua_State *L, lua_Debug *debug)
     lua_error(L);
 }
 
+// Adds the time since the last look to the frame on top (a frame seen for the first time starts
+// from nothing, so a script is never stopped early) and tells whether it is over its budget.
+bool overBudget(std::array<Seen, maximumDepth> &seen, const Frame &top, int depth,
+                std::chrono::steady_clock::duration sinceLastLook)
+{
+    Seen &entry = seen[depth - 1];
+    const uint64_t serial = top.serial.load(std::memory_order_relaxed);
+    if (entry.serial != serial) {
+        entry = {serial, {}};
+        return false;
+    }
+    entry.onTop += sinceLastLook;
+    const int budget = top.budget.load(std::memory_order_relaxed);
+    return budget && entry.onTop >= std::chrono::milliseconds(budget);
+}
+
 // The hook is set under the lock, so a state is never hooked after it was detached.
 void watch()
 {
     Guard &g = guard();
+    std::array<Seen, maximumDepth> seen{};
+    auto lastLook = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(g.mutex);
     while (!g.stop) {
         g.wake.wait_for(lock, watchInterval);
-        const int64_t deadline = g.armedDeadline.load(std::memory_order_acquire);
-        lua_State *L = g.armedState.load(std::memory_order_acquire);
-        lua_State *coroutine = g.armedCoroutine.load(std::memory_order_acquire);
-        if (!deadline || !L || now() < deadline)
+        const auto look = std::chrono::steady_clock::now();
+        const auto sinceLastLook = look - lastLook;
+        lastLook = look;
+        const int depth = g.depth.load(std::memory_order_acquire);
+        if (depth <= 0 || depth > maximumDepth)
             continue;
+        const Frame &top = g.frames[depth - 1];
+        lua_State *L = top.L.load(std::memory_order_relaxed);
+        if (!L || !overBudget(seen, top, depth, sinceLastLook))
+            continue;
+        g.overrunBudget.store(top.budget.load(std::memory_order_relaxed),
+                              std::memory_order_relaxed);
+        g.overrunSerial.store(top.serial.load(std::memory_order_relaxed),
+                              std::memory_order_release);
         lua_sethook(L, stophook, LUA_MASKCOUNT, 1);
-        if (coroutine)
+        if (lua_State *coroutine = top.coroutine.load(std::memory_order_relaxed))
             lua_sethook(coroutine, stophook, LUA_MASKCOUNT, 1);
     }
 }
@@ -149,8 +174,6 @@ void ScriptGuard::attach(lua_State *L)
 {
     Guard &g = guard();
     g.limits.push_back({L, 500, 10000, false});
-    if (g.frames.capacity() == 0)
-        g.frames.reserve(256);
     if (g.limits.size() == 1) {
         g.stop = false;
         g.watchdog = std::thread(watch);
@@ -167,10 +190,12 @@ void ScriptGuard::detach(lua_State *L)
                 g.limits.erase(it);
                 break;
             }
-        for (Frame &frame : g.frames)
-            if (frame.L == L)
-                frame.budget = 0;
-        publish();
+        const int depth = std::min(g.depth.load(std::memory_order_relaxed), maximumDepth);
+        for (int i = 0; i < depth; ++i)
+            if (g.frames[i].L.load(std::memory_order_relaxed) == L) {
+                g.frames[i].budget.store(0, std::memory_order_relaxed);
+                g.frames[i].L.store(nullptr, std::memory_order_relaxed);
+            }
         g.stop = g.limits.empty();
     }
     if (!g.stop)
@@ -182,21 +207,23 @@ void ScriptGuard::detach(lua_State *L)
 void ScriptGuard::enter(lua_State *L, Kind kind)
 {
     Guard &g = guard();
-    const int64_t t = now();
-    const Limits *limits = kind == Call ? limitsof(L) : nullptr;
-    const bool starting = limits && limits->starting;
-    g.frames.push_back({L, t, t, budgetof(limits, starting), starting, nullptr});
-    publish();
+    const int depth = g.depth.load(std::memory_order_relaxed);
+    if (depth < maximumDepth) {
+        const Limits *limits = kind == Call ? limitsof(L) : nullptr;
+        Frame &frame = g.frames[depth];
+        frame.starting = limits && limits->starting;
+        frame.serial.store(++g.serials, std::memory_order_relaxed);
+        frame.L.store(L, std::memory_order_relaxed);
+        frame.coroutine.store(nullptr, std::memory_order_relaxed);
+        frame.budget.store(budgetof(limits, frame.starting), std::memory_order_relaxed);
+    }
+    g.depth.store(depth + 1, std::memory_order_release);
 }
 
 void ScriptGuard::leave()
 {
     Guard &g = guard();
-    const int64_t start = g.frames.back().start;
-    g.frames.pop_back();
-    if (!g.frames.empty())
-        g.frames.back().origin += now() - start;
-    publish();
+    g.depth.store(g.depth.load(std::memory_order_relaxed) - 1, std::memory_order_release);
 }
 
 void ScriptGuard::setLimits(lua_State *L, int callMs, int startMs)
@@ -207,32 +234,30 @@ void ScriptGuard::setLimits(lua_State *L, int callMs, int startMs)
     limits->callMs = callMs;
     if (startMs >= 0)
         limits->startMs = startMs;
-    for (Frame &frame : guard().frames)
-        if (frame.L == L)
-            frame.budget = budgetof(limits, frame.starting);
-    publish();
+    Guard &g = guard();
+    const int depth = std::min(g.depth.load(std::memory_order_relaxed), maximumDepth);
+    for (int i = 0; i < depth; ++i)
+        if (g.frames[i].L.load(std::memory_order_relaxed) == L)
+            g.frames[i].budget.store(budgetof(limits, g.frames[i].starting),
+                                     std::memory_order_relaxed);
 }
 
 lua_State *ScriptGuard::resuming(lua_State *coroutine)
 {
-    Guard &g = guard();
-    if (g.frames.empty())
+    Frame *top = topframe();
+    if (!top)
         return nullptr;
-    std::lock_guard<std::mutex> lock(g.mutex);
-    lua_State *outer = g.frames.back().coroutine;
-    g.frames.back().coroutine = coroutine;
-    publish();
-    return outer;
+    std::lock_guard<std::mutex> lock(guard().mutex);
+    return top->coroutine.exchange(coroutine, std::memory_order_relaxed);
 }
 
 void ScriptGuard::resumed(lua_State *outer)
 {
-    Guard &g = guard();
-    if (g.frames.empty())
+    Frame *top = topframe();
+    if (!top)
         return;
-    std::lock_guard<std::mutex> lock(g.mutex);
-    g.frames.back().coroutine = outer;
-    publish();
+    std::lock_guard<std::mutex> lock(guard().mutex);
+    top->coroutine.store(outer, std::memory_order_relaxed);
 }
 
 void ScriptGuard::setStarting(lua_State *L, bool starting)

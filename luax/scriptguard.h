@@ -5,10 +5,11 @@
 
 // Stops a script that runs past its time budget. Every call from the host into Lua is a frame on
 // one stack (all of them run on the GUI thread); the frame on top is the one whose clock runs. A
-// watchdog thread looks at the top frame's deadline a few dozen times a second and, once it has
-// passed, sets a debug hook on the interpreter; the hook, back on the GUI thread, checks again
-// and raises "script ran longer than N ms" inside the running script. Nothing is paid per Lua
-// instruction until then, and per call only two clock readings.
+// watchdog thread looks at the top frame a few dozen times a second, keeps its time on top and,
+// once that has passed the budget, sets a debug hook on the interpreter; the hook, back on the
+// GUI thread, checks that the same frame is still on top and raises "script ran longer than N
+// ms" inside the running script. Nothing is paid per Lua instruction until then, and per call
+// only a few stores: no clock is read on the GUI thread.
 //
 // A frame above another stops the other's clock: a call made from inside a call, and a nested
 // event loop (a message box, a dialog), which is a frame without a budget of its own.
