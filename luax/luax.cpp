@@ -398,8 +398,13 @@ int luaX_vpcallat(lua_State *L, int handler, int nargs, int nresults, const char
 {
     int extra = 0;
     const int pushed = luaX_pushargs(L, format, args, &extra);
+    return luaX_pcallat(L, handler, nargs + pushed, nresults + extra, format);
+}
+
+int luaX_pcallat(lua_State *L, int handler, int nargs, int nresults, const char *format)
+{
     ScriptGuard::enter(L, ScriptGuard::Call);
-    const int status = lua_pcall(L, nargs + pushed, nresults + extra, handler);
+    const int status = lua_pcall(L, nargs, nresults, handler);
     ScriptGuard::leave();
     if (status == LUA_OK)
         return 0;

@@ -52,6 +52,9 @@ int luaX_vpcall(lua_State *L, int nargs, int nresults, const char *format, va_li
 // the handler stays on the stack.
 int luaX_vpcallat(lua_State *L, int handler, int nargs, int nresults, const char *format,
                   va_list args);
+// As luaX_vpcallat with the arguments pushed already: the format only tells whether a failure is
+// fatal.
+int luaX_pcallat(lua_State *L, int handler, int nargs, int nresults, const char *format);
 int luaX_callmethod(lua_State *L, void *object, const char *method, const char *format, ...);
 // As luaX_callmethod, on the handle at the given stack index (which may be a dead handle).
 int luaX_callmethodat(lua_State *L, int index, const char *method, const char *format, ...);

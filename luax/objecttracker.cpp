@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 
 static const char *const trackerKey = "Tracker.Instance";
@@ -261,8 +262,7 @@ bool ObjectTracker::forwardTouch(QObject *watched, QTouchEvent *event, const Del
                            : ended                                ? "onTouchRelease"
                            : point.state() == Qt::TouchPointMoved ? "onTouchMove"
                                                                   : nullptr;
-        const bool answered =
-            name && LuaMsgHandler(this, watched, name, "%d %d %d", at.x(), at.y(), number);
+        const bool answered = name && tell(watched, name, {at.x(), at.y(), number});
         consumed = consumed || (answered && point.state() != Qt::TouchPointMoved);
     }
     if (consumed)
@@ -277,22 +277,22 @@ bool ObjectTracker::forward(QObject *watched, QEvent *event, const Delivery &del
     case QEvent::Resize: {
         auto *e = static_cast<QResizeEvent *>(event);
         const Settling settling(watched);
-        LuaMsgHandler(this, watched, "onResize", "%d %d", e->size().width(), e->size().height());
+        tell(watched, "onResize", {e->size().width(), e->size().height()});
         return false;
     }
     case QEvent::MouseButtonPress: {
         auto *e = static_cast<QMouseEvent *>(event);
         const char *name = pressname(e->button());
-        return name && LuaMsgHandler(this, watched, name, "%d %d %d", e->x(), e->y(), 1);
+        return name && tell(watched, name, {e->x(), e->y(), 1});
     }
     case QEvent::MouseButtonRelease: {
         auto *e = static_cast<QMouseEvent *>(event);
         return e->button() == Qt::LeftButton &&
-               LuaMsgHandler(this, watched, "onTouchRelease", "%d %d %d", e->x(), e->y(), 1);
+               tell(watched, "onTouchRelease", {e->x(), e->y(), 1});
     }
     case QEvent::MouseMove: {
         auto *e = static_cast<QMouseEvent *>(event);
-        LuaMsgHandler(this, watched, "onTouchMove", "%d %d %d", e->x(), e->y(), 1);
+        tell(watched, "onTouchMove", {e->x(), e->y(), 1});
         return false;
     }
     case QEvent::TouchBegin:
@@ -310,7 +310,7 @@ bool ObjectTracker::forward(QObject *watched, QEvent *event, const Delivery &del
     case QEvent::Move: {
         auto *e = static_cast<QMoveEvent *>(event);
         const Settling settling(watched);
-        LuaMsgHandler(this, watched, "onMove", "%d %d", e->pos().x(), e->pos().y());
+        tell(watched, "onMove", {e->pos().x(), e->pos().y()});
         return false;
     }
     case QEvent::Close: {
@@ -422,14 +422,10 @@ static int handlerresult(lua_State *L, int index)
     return luaX_truncate(lua_tonumber(L, index));
 }
 
-int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, const char *format,
-                  ...)
+// The part of every message-handler call before the event's own values: the traceback, then
+// MsgHandler, the handle (or nil) and the event name. Returns the top the call started from.
+static int beginmessage(lua_State *L, QObject *object, const char *name)
 {
-    lua_State *L = tracker->state();
-    if (luaX_halted(L))
-        return 0;
-    const char *className = object ? object->metaObject()->className() : nullptr;
-    const Delivery delivery(tracker, object);
     const int top = lua_gettop(L);
     lua_pushcfunction(L, luaX_traceback);
     lua_getglobal(L, "MsgHandler");
@@ -438,22 +434,55 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
     else
         lua_pushnil(L);
     lua_pushstring(L, name);
-    va_list args;
-    va_start(args, format);
-    const int status = luaX_vpcallat(L, top + 1, 2, 1, format, args);
-    va_end(args);
+    return top;
+}
+
+// The answer of a call begun at top, or the report of its failure unless it was fatal (which has
+// been reported as such already).
+static int endmessage(lua_State *L, int top, int status, const char *format, const QObject *object,
+                      const char *name, const char *className)
+{
     int result = 0;
     if (status == LUA_OK) {
         result = handlerresult(L, top + 2);
     } else if (format && !strchr(format, '!')) {
-        // A failed fatal call has been reported as such already.
         if (object)
-            printf("LuaMsgHandler %s %p %s\n", name, static_cast<void *>(object), className);
+            printf("LuaMsgHandler %s %p %s\n", name, static_cast<const void *>(object), className);
         luaX_reporterror(L, name, lua_tostring(L, -1));
         luaX_report(L, "LuaMsgHandler");
     }
     lua_settop(L, top);
     return result;
+}
+
+int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, const char *format,
+                  ...)
+{
+    lua_State *L = tracker->state();
+    if (luaX_halted(L))
+        return 0;
+    const char *className = object ? object->metaObject()->className() : nullptr;
+    const Delivery delivery(tracker, object);
+    const int top = beginmessage(L, object, name);
+    va_list args;
+    va_start(args, format);
+    const int status = luaX_vpcallat(L, top + 1, 2, 1, format, args);
+    va_end(args);
+    return endmessage(L, top, status, format, object, name, className);
+}
+
+// As LuaMsgHandler with "%d" values, for the events the filter forwards: the filter's delivery
+// of the object is under way already, and there is no format to read.
+int ObjectTracker::tell(QObject *object, const char *name, std::initializer_list<int> values)
+{
+    if (luaX_halted(L))
+        return 0;
+    const char *className = object->metaObject()->className();
+    const int top = beginmessage(L, object, name);
+    for (const int value : values)
+        lua_pushinteger(L, value);
+    const int status = luaX_pcallat(L, top + 1, 2 + int(values.size()), 1, "");
+    return endmessage(L, top, status, "", object, name, className);
 }
 
 static int ltracker_gc(lua_State *L)

@@ -9,6 +9,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include <initializer_list>
+
 class Delivery;
 class QPainter;
 class QTouchEvent;
@@ -51,6 +53,7 @@ private:
     explicit ObjectTracker(lua_State *L);
     bool forward(QObject *watched, QEvent *event, const Delivery &delivery);
     bool forwardTouch(QObject *watched, QTouchEvent *event, const Delivery &delivery);
+    int tell(QObject *object, const char *name, std::initializer_list<int> values);
     bool delivering(const QObject *object) const;
     void resumeDeletes();
 
