@@ -19,7 +19,7 @@
 #include <vector>
 
 static const int roundTrips = 5000;
-static const int rounds = 5;
+static const int rounds = 21;
 
 static QByteArray message(const char *path, int value)
 {
