@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -143,14 +144,14 @@ static bool roundlua(lua_State *L, int master, const char *path, std::vector<dou
     char greeting[commandSize];
     if (!readexactly(master, greeting, commandSize, answerTimeoutMs))
         fail("the port did not open");
-    std::atomic<bool> done{false};
+    // The GUI thread waits in its event loop, as the host's does, until the peer is done.
+    QEventLoop loop;
     bool ok = false;
     std::thread peer([&] {
         ok = runpeer(master, trips);
-        done = true;
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    loop.exec();
     peer.join();
     luaX_dostring(L, "port:destroy()", "!");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -43,8 +43,12 @@ void SerialPortX::write(const QByteArray &data)
 {
     if (requeue([this, data] { write(data); }))
         return;
-    if (m_port->isOpen())
-        m_port->write(data);
+    if (!m_port->isOpen())
+        return;
+    // Out now, not at the next turn of this thread's loop: an answer to a device that waits for
+    // it is due at once.
+    m_port->write(data);
+    m_port->flush();
 }
 
 void SerialPortX::delivered()

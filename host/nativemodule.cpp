@@ -1,5 +1,7 @@
 #include "nativemodule.h"
 
+#include "luax/scriptguard.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
@@ -21,6 +23,13 @@ QString NativeModule::directory()
     return QCoreApplication::applicationDirPath() + "/native";
 }
 
+// A cold load of a large library may take a while: it counts against no script's time budget.
+static bool loadLibrary(QLibrary &library)
+{
+    const ScriptGuard::NestedLoop loading;
+    return library.load();
+}
+
 // Leaves the opener inside the module's shared object, or the reason there is none, on the
 // stack. The library stays loaded for the rest of the process.
 static lua_CFunction findOpener(lua_State *L, const ModuleFile &module)
@@ -32,7 +41,10 @@ static lua_CFunction findOpener(lua_State *L, const ModuleFile &module)
         return nullptr;
     }
     QLibrary library(path);
-    if (!library.load()) {
+    // Every symbol the module needs from the program is bound now, so a missing one is an error
+    // here rather than a failed call later.
+    library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
+    if (!loadLibrary(library)) {
         lua_pushfstring(L, "module '%s' cannot be loaded: %s", module.name,
                         library.errorString().toLocal8Bit().constData());
         return nullptr;

@@ -66,11 +66,18 @@ SingleInstance::Role SingleInstance::claim(const QString &message, int timeoutMs
 {
     const QDeadlineTimer deadline(timeoutMs);
     m_lock = open((m_path + ".lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_lock < 0)
-        qWarning() << "Single instance: cannot open the lock file:" << strerror(errno);
     for (;;) {
-        if (m_lock < 0 || flock(m_lock, LOCK_EX | LOCK_NB) == 0) {
+        if (m_lock >= 0 && flock(m_lock, LOCK_EX | LOCK_NB) == 0) {
             listen();
+            return Running;
+        }
+        if (m_lock >= 0 && errno == EINTR)
+            continue;
+        // Without a lock nothing tells whether a copy runs: this one runs, unguarded, and leaves
+        // the socket alone.
+        if (m_lock < 0 || errno != EWOULDBLOCK) {
+            qWarning() << "Single instance: cannot lock" << m_path + ".lock:" << strerror(errno)
+                       << "- running without the guard";
             return Running;
         }
         if (sendMessage(message.toUtf8() + '\n', deadline))
@@ -81,18 +88,22 @@ SingleInstance::Role SingleInstance::claim(const QString &message, int timeoutMs
     }
 }
 
+// Never blocks past the deadline: a copy that holds the lock but takes no connection (its queue
+// full) makes connect fail at once, and the caller tries again until the deadline.
 bool SingleInstance::sendMessage(const QByteArray &message, const QDeadlineTimer &deadline)
 {
     sockaddr_un address;
     if (!socketAddress(m_path, &address))
         return false;
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
     QByteArray answer;
-    bool sent = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-                waitFor(fd, POLLOUT, deadline) &&
-                send(fd, message.constData(), message.size(), MSG_NOSIGNAL) == message.size();
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 ||
+        errno == EINPROGRESS;
+    const bool sent = connected && waitFor(fd, POLLOUT, deadline) &&
+                      send(fd, message.constData(), message.size(), MSG_NOSIGNAL) == message.size();
     while (sent && !answer.contains('\n') && waitFor(fd, POLLIN, deadline)) {
         char buffer[64];
         const ssize_t n = recv(fd, buffer, sizeof buffer, 0);

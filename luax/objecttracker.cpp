@@ -475,6 +475,8 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
 // of the object is under way already, and there is no format to read.
 int ObjectTracker::tell(QObject *object, const char *name, std::initializer_list<int> values)
 {
+    // Lua may collect the tracker during the call: nothing of it is read afterwards.
+    lua_State *const L = this->L;
     if (luaX_halted(L))
         return 0;
     const char *className = object->metaObject()->className();

@@ -1,5 +1,6 @@
 #include "scriptguard.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -30,6 +31,12 @@ struct Frame {
     // The budget in milliseconds, 0 for none, and whether it is the one for starting.
     std::atomic<int> budget{0};
     bool starting = false;
+    // The time frames above this one have taken so far, in nanoseconds of the steady clock:
+    // their time is not this frame's. Only nested frames read the clock, the GUI thread's
+    // common call from the event loop does not.
+    std::atomic<int64_t> covered{0};
+    // When a nested frame began (GUI thread only).
+    int64_t started = 0;
 };
 
 // Deeper nesting than this goes unguarded (Lua's own limit on nested C calls is lower).
@@ -38,11 +45,20 @@ constexpr int maximumDepth = 256;
 // How often the watchdog looks: a runaway script is stopped within its budget and two of these.
 const std::chrono::milliseconds watchInterval(20);
 
-// What the watchdog knows of the frame it saw on top at one depth: its time on top so far.
+// What the watchdog knows of the frame it saw on top at one depth: its own time so far, and
+// the time of the frames above it when it last looked.
 struct Seen {
     uint64_t serial = 0;
-    std::chrono::steady_clock::duration onTop{};
+    int64_t own = 0;
+    int64_t covered = 0;
 };
+
+int64_t steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Lives as long as the process: the watchdog thread may outlive every static destructor. The
 // GUI thread only pushes and pops frames; the watchdog keeps the time, so a call into Lua costs
@@ -123,20 +139,19 @@ void stophook(lua_State *L, lua_Debug *debug)
     lua_error(L);
 }
 
-// Adds the time since the last look to the frame on top (a frame seen for the first time starts
-// from nothing, so a script is never stopped early) and tells whether it is over its budget.
-bool overBudget(std::array<Seen, maximumDepth> &seen, const Frame &top, int depth,
-                std::chrono::steady_clock::duration sinceLastLook)
+// Adds the time since the last look, less what frames above it took meanwhile, to the frame on
+// top (a frame seen for the first time starts from nothing, so a script is never stopped early)
+// and tells whether it is over its budget.
+bool overBudget(Seen &seen, const Frame &top, uint64_t serial, int budget, int64_t sinceLastLook)
 {
-    Seen &entry = seen[depth - 1];
-    const uint64_t serial = top.serial.load(std::memory_order_relaxed);
-    if (entry.serial != serial) {
-        entry = {serial, {}};
+    const int64_t covered = top.covered.load(std::memory_order_relaxed);
+    if (seen.serial != serial) {
+        seen = {serial, 0, covered};
         return false;
     }
-    entry.onTop += sinceLastLook;
-    const int budget = top.budget.load(std::memory_order_relaxed);
-    return budget && entry.onTop >= std::chrono::milliseconds(budget);
+    seen.own += std::max<int64_t>(0, sinceLastLook - (covered - seen.covered));
+    seen.covered = covered;
+    return budget && seen.own >= budget * int64_t(1000000);
 }
 
 // The hook is set under the lock, so a state is never hooked after it was detached.
@@ -144,24 +159,25 @@ void watch()
 {
     Guard &g = guard();
     std::array<Seen, maximumDepth> seen{};
-    auto lastLook = std::chrono::steady_clock::now();
+    int64_t lastLook = steadyNs();
     std::unique_lock<std::mutex> lock(g.mutex);
     while (!g.stop) {
         g.wake.wait_for(lock, watchInterval);
-        const auto look = std::chrono::steady_clock::now();
-        const auto sinceLastLook = look - lastLook;
+        const int64_t look = steadyNs();
+        const int64_t sinceLastLook = look - lastLook;
         lastLook = look;
         const int depth = g.depth.load(std::memory_order_acquire);
         if (depth <= 0 || depth > maximumDepth)
             continue;
         const Frame &top = g.frames[depth - 1];
+        // Read once: the frame may end and another take its place meanwhile.
+        const uint64_t serial = top.serial.load(std::memory_order_relaxed);
+        const int budget = top.budget.load(std::memory_order_relaxed);
         lua_State *L = top.L.load(std::memory_order_relaxed);
-        if (!L || !overBudget(seen, top, depth, sinceLastLook))
+        if (!L || !overBudget(seen[depth - 1], top, serial, budget, sinceLastLook))
             continue;
-        g.overrunBudget.store(top.budget.load(std::memory_order_relaxed),
-                              std::memory_order_relaxed);
-        g.overrunSerial.store(top.serial.load(std::memory_order_relaxed),
-                              std::memory_order_release);
+        g.overrunBudget.store(budget, std::memory_order_relaxed);
+        g.overrunSerial.store(serial, std::memory_order_release);
         lua_sethook(L, stophook, LUA_MASKCOUNT, 1);
         if (lua_State *coroutine = top.coroutine.load(std::memory_order_relaxed))
             lua_sethook(coroutine, stophook, LUA_MASKCOUNT, 1);
@@ -216,6 +232,8 @@ void ScriptGuard::enter(lua_State *L, Kind kind)
         frame.L.store(L, std::memory_order_relaxed);
         frame.coroutine.store(nullptr, std::memory_order_relaxed);
         frame.budget.store(budgetof(limits, frame.starting), std::memory_order_relaxed);
+        frame.covered.store(0, std::memory_order_relaxed);
+        frame.started = depth > 0 ? steadyNs() : 0;
     }
     g.depth.store(depth + 1, std::memory_order_release);
 }
@@ -223,7 +241,11 @@ void ScriptGuard::enter(lua_State *L, Kind kind)
 void ScriptGuard::leave()
 {
     Guard &g = guard();
-    g.depth.store(g.depth.load(std::memory_order_relaxed) - 1, std::memory_order_release);
+    const int leaving = g.depth.load(std::memory_order_relaxed) - 1;
+    if (leaving > 0 && leaving < maximumDepth)
+        g.frames[leaving - 1].covered.fetch_add(steadyNs() - g.frames[leaving].started,
+                                                std::memory_order_relaxed);
+    g.depth.store(leaving, std::memory_order_release);
 }
 
 void ScriptGuard::setLimits(lua_State *L, int callMs, int startMs)

@@ -9,7 +9,7 @@
 // once that has passed the budget, sets a debug hook on the interpreter; the hook, back on the
 // GUI thread, checks that the same frame is still on top and raises "script ran longer than N
 // ms" inside the running script. Nothing is paid per Lua instruction until then, and per call
-// only a few stores: no clock is read on the GUI thread.
+// only a few stores: the GUI thread reads the clock only for a call made from inside another.
 //
 // A frame above another stops the other's clock: a call made from inside a call, and a nested
 // event loop (a message box, a dialog), which is a frame without a budget of its own.

@@ -3,6 +3,12 @@
 
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 static const QByteArray stayingApplication = R"(
 function MsgHandler(h, e) if e == 'onStartup' then print('ready') end return 0 end
 )";
@@ -165,6 +171,37 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         QVERIFY(result.output.contains("started\n"));
         QVERIFY(!result.output.contains("Instance already running"));
+    }
+
+    // A copy that holds the lock but never takes a connection, its queue full: a new copy gives
+    // up after the five seconds instead of waiting for ever.
+    void stuckCopyIsGivenUp()
+    {
+        HostTree tree;
+        tree.writeApplication(stayingApplication);
+        const QByteArray name =
+            QFile::encodeName(tree.root() + "/tmp/com.vantor.orna32-" + QString::number(getuid()));
+        const int lock = open((name + ".lock").constData(), O_RDWR | O_CREAT, 0600);
+        QVERIFY(lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        const auto *at = reinterpret_cast<const sockaddr *>(&address);
+        const int server = socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(bind(server, at, sizeof address) == 0 && listen(server, 0) == 0);
+        const int queued = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        QCOMPARE(::connect(queued, at, sizeof address), 0);
+        QElapsedTimer timer;
+        timer.start();
+        const HostResult result = tree.run({}, 15000);
+        const qint64 elapsed = timer.elapsed();
+        ::close(queued);
+        ::close(server);
+        ::close(lock);
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.output.contains("does not answer; giving up"), qPrintable(result.output));
+        QVERIFY2(elapsed < 9000, qPrintable(QString::number(elapsed)));
     }
 };
 

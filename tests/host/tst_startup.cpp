@@ -61,7 +61,8 @@ private slots:
         const QPixmap splash = splashPicture();
         QCOMPARE(splash.size(), QSize(600, 150));
         const QImage image = splash.toImage();
-        QVERIFY(QColor(image.pixel(300, 75)).alpha() > 0);
+        QVERIFY(qAlpha(image.pixel(300, 75)) > 0);
+        QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
     }
 
     void fatalMessageAborts()
@@ -213,8 +214,10 @@ private slots:
             print('before', mapped())
             print('pdf2.core', pcall(require, 'pdf2.core'))
             print('after', mapped())
-            for _, name in ipairs{'player.core', 'serial.core'} do
-                print(name, pcall(require, name))
+            for _, name in ipairs{'bonjour.core', 'recorder.core', 'net.core', 'player.core',
+                                  'serial.core'} do
+                print(name, (pcall(require, name)))
+                print(name, select(2, pcall(require, name)))
             end
             function MsgHandler(h, e) if e == 'onStartup' then quitWhenRunning() end return 0 end
         )");
@@ -227,11 +230,13 @@ private slots:
         QVERIFY2(result.output.contains("before\tfalse\n"), qPrintable(result.output));
         QVERIFY(result.output.contains("pdf2.core\ttrue\t"));
         QVERIFY(result.output.contains("after\ttrue\n"));
+        for (const char *name : {"bonjour.core", "recorder.core", "net.core"})
+            QVERIFY2(result.output.contains(QString(name) + "\ttrue\n"), name);
         QVERIFY(result.output.contains(
-            "player.core\tfalse\tmodule 'player.core' is not installed: " + native +
+            "player.core\tmodule 'player.core' is not installed: " + native +
             "player.core.so not found\n"));
         QVERIFY(
-            result.output.contains("serial.core\tfalse\tmodule 'serial.core' cannot be loaded: "));
+            result.output.contains("serial.core\tmodule 'serial.core' cannot be loaded: "));
     }
 };
 

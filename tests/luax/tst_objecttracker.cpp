@@ -413,6 +413,12 @@ private slots:
         f.events();
         sendMouse(f.widget("w"), QEvent::MouseButtonPress, Qt::LeftButton, {1, 2});
         QCOMPARE(f.events(), QStringList("onTouchPress 1 2 1"));
+        // Collected while its own forwarded event is in Lua: the delivery ends without it.
+        LUA_RUN(f, "function MsgHandler(h, e) if e == 'onTouchMove' then "
+                   "qt.Tracker.__gc(debug.getregistry()['Tracker.Instance']) moved = true end "
+                   "return 1 end");
+        sendMouse(f.widget("w"), QEvent::MouseMove, Qt::LeftButton, {3, 4});
+        QCOMPARE(f.eval("moved"), QString("true"));
     }
 
     void moduleRegistersItsClassesInOrder()
