@@ -45,12 +45,13 @@ constexpr int maximumDepth = 256;
 // How often the watchdog looks: a runaway script is stopped within its budget and two of these.
 const std::chrono::milliseconds watchInterval(20);
 
-// What the watchdog knows of the frame it saw on top at one depth: its own time so far, and
-// the time of the frames above it when it last looked.
+// What the watchdog knows of the frame it saw on top at one depth: its own time so far, and when
+// it last saw it on top and the time of the frames above it then.
 struct Seen {
     uint64_t serial = 0;
     int64_t own = 0;
     int64_t covered = 0;
+    int64_t look = 0;
 };
 
 int64_t steadyNs()
@@ -119,6 +120,18 @@ int overrun()
     return g.overrunBudget.load(std::memory_order_relaxed);
 }
 
+// Whether the frame the watchdog found over budget is on the stack below the one on top.
+bool overrunBelow()
+{
+    Guard &g = guard();
+    const uint64_t serial = g.overrunSerial.load(std::memory_order_acquire);
+    const int depth = std::min(g.depth.load(std::memory_order_relaxed), maximumDepth);
+    for (int i = 0; i + 1 < depth; ++i)
+        if (g.frames[i].serial.load(std::memory_order_relaxed) == serial)
+            return true;
+    return false;
+}
+
 // Once set, the hook stays until the frame ends, so the error comes again at the next step of a
 // script that caught it: a pcall around the loop cannot keep it running. Only the count hook,
 // which runs inside the Lua machine, raises the error: a call hook also runs for a C function
@@ -127,8 +140,12 @@ void stophook(lua_State *L, lua_Debug *debug)
 {
     const int budget = overrun();
     if (!budget) {
-        std::lock_guard<std::mutex> lock(guard().mutex);
-        lua_sethook(L, nullptr, 0, 0);
+        // A call made from inside the stopped one runs to its end; the error comes once the
+        // stopped frame runs again.
+        if (!overrunBelow()) {
+            std::lock_guard<std::mutex> lock(guard().mutex);
+            lua_sethook(L, nullptr, 0, 0);
+        }
         return;
     }
     if (debug->event != LUA_HOOKCOUNT)
@@ -139,18 +156,20 @@ void stophook(lua_State *L, lua_Debug *debug)
     lua_error(L);
 }
 
-// Adds the time since the last look, less what frames above it took meanwhile, to the frame on
-// top (a frame seen for the first time starts from nothing, so a script is never stopped early)
-// and tells whether it is over its budget.
-bool overBudget(Seen &seen, const Frame &top, uint64_t serial, int budget, int64_t sinceLastLook)
+// Adds the time since the frame on top was last seen on top, less what frames above it took
+// meanwhile (every one of them began and ended in between), to its own time; a frame seen for
+// the first time starts from nothing, so a script is never stopped early. Tells whether it is
+// over its budget.
+bool overBudget(Seen &seen, const Frame &top, uint64_t serial, int budget, int64_t look)
 {
     const int64_t covered = top.covered.load(std::memory_order_relaxed);
     if (seen.serial != serial) {
-        seen = {serial, 0, covered};
+        seen = {serial, 0, covered, look};
         return false;
     }
-    seen.own += std::max<int64_t>(0, sinceLastLook - (covered - seen.covered));
+    seen.own += std::max<int64_t>(0, (look - seen.look) - (covered - seen.covered));
     seen.covered = covered;
+    seen.look = look;
     return budget && seen.own >= budget * int64_t(1000000);
 }
 
@@ -159,13 +178,10 @@ void watch()
 {
     Guard &g = guard();
     std::array<Seen, maximumDepth> seen{};
-    int64_t lastLook = steadyNs();
     std::unique_lock<std::mutex> lock(g.mutex);
     while (!g.stop) {
         g.wake.wait_for(lock, watchInterval);
         const int64_t look = steadyNs();
-        const int64_t sinceLastLook = look - lastLook;
-        lastLook = look;
         const int depth = g.depth.load(std::memory_order_acquire);
         if (depth <= 0 || depth > maximumDepth)
             continue;
@@ -174,7 +190,7 @@ void watch()
         const uint64_t serial = top.serial.load(std::memory_order_relaxed);
         const int budget = top.budget.load(std::memory_order_relaxed);
         lua_State *L = top.L.load(std::memory_order_relaxed);
-        if (!L || !overBudget(seen[depth - 1], top, serial, budget, sinceLastLook))
+        if (!L || !overBudget(seen[depth - 1], top, serial, budget, look))
             continue;
         g.overrunBudget.store(budget, std::memory_order_relaxed);
         g.overrunSerial.store(serial, std::memory_order_release);

@@ -202,7 +202,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("chunk");
         QTest::addColumn<QString>("error");
-        QTest::newRow("plain") << QByteArray("while true do end") << "script ran longer than 100 ms";
+        QTest::newRow("plain") << QByteArray("while true do end")
+                               << "script ran longer than 100 ms";
         QTest::newRow("caught") << QByteArray("while true do pcall(function() while true do end "
                                               "end) end")
                                 << "script ran longer than 100 ms";
@@ -215,6 +216,11 @@ private slots:
         QTest::newRow("wrap error")
             << QByteArray("coroutine.wrap(function() error('inner', 0) end)()")
             << "[string \"chunk\"]:1: inner";
+        // Each turn sends an event from inside the loop: the loop's own time still adds up.
+        QTest::newRow("nested events")
+            << QByteArray("local w = qt.QWidget.create(nil, false) w:show() local i = 0 "
+                          "while true do i = i + 1 w:setGeometry(0, 0, 100 + i % 50, 100) end")
+            << "script ran longer than 100 ms";
     }
 
     void runawayLoopsAreStopped()
@@ -227,7 +233,9 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(luaX_pcall(f.L, 0, 0, ""), LUA_ERRRUN);
-        QVERIFY2(clock.elapsed() < 200, qPrintable(QString::number(clock.elapsed())));
+        // The nested events take their share of the time, which is not the loop's.
+        const int within = QTest::currentDataTag() == QByteArray("nested events") ? 800 : 200;
+        QVERIFY2(clock.elapsed() < within, qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(QString(lua_tostring(f.L, -1)).contains(error), lua_tostring(f.L, -1));
         lua_settop(f.L, 0);
     }
