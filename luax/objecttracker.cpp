@@ -429,10 +429,13 @@ static int beginmessage(lua_State *L, QObject *object, const char *name)
     const int top = lua_gettop(L);
     lua_pushcfunction(L, luaX_traceback);
     lua_getglobal(L, "MsgHandler");
-    if (object)
-        luaX_pushobject(L, object, nullptr, LUAX_BORROWED);
-    else
+    // The handle cache first, as luaX_pushobject looks: the object with an event has a handle.
+    if (!object)
         lua_pushnil(L);
+    else if (lua_rawgetp(L, LUA_REGISTRYINDEX, object) != LUA_TUSERDATA) {
+        lua_pop(L, 1);
+        luaX_pushobject(L, object, nullptr, LUAX_BORROWED);
+    }
     lua_pushstring(L, name);
     return top;
 }
