@@ -12,9 +12,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,14 +49,6 @@ static void fail(const char *what)
 {
     fprintf(stderr, "bench-serial-rtt: %s\n", what);
     exit(1);
-}
-
-static void makeraw(int fd)
-{
-    termios settings;
-    tcgetattr(fd, &settings);
-    cfmakeraw(&settings);
-    tcsetattr(fd, TCSANOW, &settings);
 }
 
 static bool readable(int fd, int timeoutMs)
@@ -174,16 +164,12 @@ int main(int argc, char **argv)
 {
     useOffscreenUnlessSet();
     QApplication app(argc, argv);
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    PtyPair pty;
+    if (!openptypair(&pty))
         fail("no pty");
-    makeraw(master);
-    const QByteArray path = ptsname(master);
-    // Held open all along: the pty stays raw between the rounds, whoever answers on it.
-    const int slave = open(path.constData(), O_RDWR | O_NOCTTY);
-    if (slave < 0)
-        fail("the pty's other side does not open");
-    makeraw(slave);
+    const int master = pty.master;
+    const int slave = pty.slave;
+    const QByteArray path = pty.path;
     lua_State *L = newQtCoreState();
     luaL_requiref(L, "serial.core", luaopen_serial_core, 0);
     lua_setglobal(L, "serial");

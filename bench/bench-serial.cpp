@@ -10,9 +10,7 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -52,14 +50,6 @@ static QByteArray testdata()
     for (int i = 0; i < data.size(); i += 256)
         data[i] = 0;
     return data;
-}
-
-static void makeraw(int fd)
-{
-    termios settings;
-    tcgetattr(fd, &settings);
-    cfmakeraw(&settings);
-    tcsetattr(fd, TCSANOW, &settings);
 }
 
 static void writeall(int fd, const QByteArray &data)
@@ -148,15 +138,12 @@ int main(int argc, char **argv)
 {
     useOffscreenUnlessSet();
     QApplication app(argc, argv);
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    PtyPair pty;
+    if (!openptypair(&pty))
         fail("no pty");
-    const QByteArray path = ptsname(master);
-    // Held open all along: the pty stays raw between the rounds, whoever reads it.
-    const int slave = open(path.constData(), O_RDWR | O_NOCTTY);
-    if (slave < 0)
-        fail("the pty's other side does not open");
-    makeraw(slave);
+    const int master = pty.master;
+    const int slave = pty.slave;
+    const QByteArray path = pty.path;
     lua_State *L = newQtCoreState();
     luaL_requiref(L, "serial.core", luaopen_serial_core, 0);
     lua_setglobal(L, "serial");
