@@ -43,10 +43,29 @@ void lookupHost(const QString &name, QObject *context, const HostAnswer &answer)
         askDaemon(name, context, answer);
         return;
     }
-    QHostInfo::lookupHost(name, context, [answer](const QHostInfo &info) {
-        if (info.addresses().isEmpty())
-            answer(QHostAddress(), info.errorString());
-        else
-            answer(info.addresses().first(), QString());
-    });
+    new HostLookup(name, context, answer);
+}
+
+HostLookup::HostLookup(const QString &name, QObject *context, const HostAnswer &answer)
+    : QObject(context), m_answer(answer)
+{
+    m_id = QHostInfo::lookupHost(name, this, SLOT(answered(QHostInfo)));
+}
+
+HostLookup::~HostLookup()
+{
+    if (m_id >= 0)
+        QHostInfo::abortHostLookup(m_id);
+}
+
+// The answer may end the context, and this lookup with it: nothing of it is used after.
+void HostLookup::answered(const QHostInfo &info)
+{
+    m_id = -1;
+    const HostAnswer answer = m_answer;
+    deleteLater();
+    if (info.addresses().isEmpty())
+        answer(QHostAddress(), info.errorString());
+    else
+        answer(info.addresses().first(), QString());
 }
