@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <cerrno>
@@ -62,10 +63,23 @@ SingleInstance::~SingleInstance()
         ::close(m_lock);
 }
 
+// The lock file, unless it is a link or belongs to another user (who could hold it to keep this
+// copy from starting): then -1, and the copy runs without the guard.
+static int openLock(const QByteArray &path)
+{
+    const int fd = open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    struct stat status;
+    if (fd < 0 || (fstat(fd, &status) == 0 && status.st_uid == getuid()))
+        return fd;
+    ::close(fd);
+    errno = EPERM;
+    return -1;
+}
+
 SingleInstance::Role SingleInstance::claim(const QString &message, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    m_lock = open((m_path + ".lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    m_lock = openLock(m_path + ".lock");
     for (;;) {
         if (m_lock >= 0 && flock(m_lock, LOCK_EX | LOCK_NB) == 0) {
             listen();
@@ -152,6 +166,12 @@ void SingleInstance::acceptConnections()
 {
     for (;;) {
         const int fd = accept4(m_server, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0 && errno != EAGAIN && errno != EINTR && errno != ECONNABORTED) {
+            // Out of descriptors, say: the waiting connection would wake us at once again.
+            m_serverNotifier->setEnabled(false);
+            QTimer::singleShot(100, m_serverNotifier,
+                               [this] { m_serverNotifier->setEnabled(true); });
+        }
         if (fd < 0)
             return;
         auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
@@ -166,8 +186,8 @@ void SingleInstance::readConnection(int fd)
     if (it == m_connections.end())
         return;
     char buffer[512];
-    ssize_t n;
-    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
+    ssize_t n = 0;
+    while (it->received.size() <= maximumMessage && (n = recv(fd, buffer, sizeof buffer, 0)) > 0)
         it->received.append(buffer, int(n));
     const int newline = it->received.indexOf('\n');
     if (newline < 0) {

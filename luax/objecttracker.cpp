@@ -422,13 +422,18 @@ static int handlerresult(lua_State *L, int index)
     return luaX_truncate(lua_tonumber(L, index));
 }
 
-// The part of every message-handler call before the event's own values: the traceback, then
-// MsgHandler, the handle (or nil) and the event name. Returns the top the call started from.
+// The part of every message-handler call before the event's own values: the globals, the
+// traceback, then MsgHandler, the handle (or nil) and the event name. Returns the index of the
+// traceback, the call's message handler; the stack started two below it.
 static int beginmessage(lua_State *L, QObject *object, const char *name)
 {
-    const int top = lua_gettop(L);
+    // Read raw: a metamethod of the globals (a "strict" table raising for unknown names) would
+    // run Lua, and could raise, outside the protected call.
+    lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
     lua_pushcfunction(L, luaX_traceback);
-    lua_getglobal(L, "MsgHandler");
+    const int handler = lua_gettop(L);
+    lua_pushliteral(L, "MsgHandler");
+    lua_rawget(L, handler - 1);
     // The handle cache first, as luaX_pushobject looks: the object with an event has a handle.
     if (!object)
         lua_pushnil(L);
@@ -437,24 +442,24 @@ static int beginmessage(lua_State *L, QObject *object, const char *name)
         luaX_pushobject(L, object, nullptr, LUAX_BORROWED);
     }
     lua_pushstring(L, name);
-    return top;
+    return handler;
 }
 
-// The answer of a call begun at top, or the report of its failure unless it was fatal (which has
-// been reported as such already).
-static int endmessage(lua_State *L, int top, int status, const char *format, const QObject *object,
-                      const char *name, const char *className)
+// The answer of a call begun by beginmessage, or the report of its failure unless it was fatal
+// (which has been reported as such already).
+static int endmessage(lua_State *L, int handler, int status, const char *format,
+                      const QObject *object, const char *name, const char *className)
 {
     int result = 0;
     if (status == LUA_OK) {
-        result = handlerresult(L, top + 2);
+        result = handlerresult(L, handler + 1);
     } else if (format && !strchr(format, '!')) {
         if (object)
             printf("LuaMsgHandler %s %p %s\n", name, static_cast<const void *>(object), className);
         luaX_reporterror(L, name, lua_tostring(L, -1));
         luaX_report(L, "LuaMsgHandler");
     }
-    lua_settop(L, top);
+    lua_settop(L, handler - 2);
     return result;
 }
 
@@ -466,12 +471,12 @@ int LuaMsgHandler(ObjectTracker *tracker, QObject *object, const char *name, con
         return 0;
     const char *className = object ? object->metaObject()->className() : nullptr;
     const Delivery delivery(tracker, object);
-    const int top = beginmessage(L, object, name);
+    const int handler = beginmessage(L, object, name);
     va_list args;
     va_start(args, format);
-    const int status = luaX_vpcallat(L, top + 1, 2, 1, format, args);
+    const int status = luaX_vpcallat(L, handler, 2, 1, format, args);
     va_end(args);
-    return endmessage(L, top, status, format, object, name, className);
+    return endmessage(L, handler, status, format, object, name, className);
 }
 
 // As LuaMsgHandler with "%d" values, for the events the filter forwards: the filter's delivery
@@ -483,11 +488,11 @@ int ObjectTracker::tell(QObject *object, const char *name, std::initializer_list
     if (luaX_halted(L))
         return 0;
     const char *className = object->metaObject()->className();
-    const int top = beginmessage(L, object, name);
+    const int handler = beginmessage(L, object, name);
     for (const int value : values)
         lua_pushinteger(L, value);
-    const int status = luaX_pcallat(L, top + 1, 2 + int(values.size()), 1, "");
-    return endmessage(L, top, status, "", object, name, className);
+    const int status = luaX_pcallat(L, handler, 2 + int(values.size()), 1, "");
+    return endmessage(L, handler, status, "", object, name, className);
 }
 
 static int ltracker_gc(lua_State *L)

@@ -44,6 +44,8 @@ constexpr int maximumDepth = 256;
 
 // How often the watchdog looks: a runaway script is stopped within its budget and two of these.
 const std::chrono::milliseconds watchInterval(20);
+// The most one look charges, in nanoseconds.
+constexpr int64_t maximumCharge = 3 * 20 * int64_t(1000000);
 
 // What the watchdog knows of the frame it saw on top at one depth: its own time so far, and when
 // it last saw it on top and the time of the frames above it then.
@@ -140,12 +142,13 @@ void stophook(lua_State *L, lua_Debug *debug)
 {
     const int budget = overrun();
     if (!budget) {
-        // A call made from inside the stopped one runs to its end; the error comes once the
-        // stopped frame runs again.
-        if (!overrunBelow()) {
-            std::lock_guard<std::mutex> lock(guard().mutex);
+        // A call made from inside the stopped one runs to its end, looked at now and then
+        // rather than at every step; the error comes once the stopped frame runs again.
+        std::lock_guard<std::mutex> lock(guard().mutex);
+        if (overrunBelow())
+            lua_sethook(L, stophook, LUA_MASKCOUNT, 1000);
+        else
             lua_sethook(L, nullptr, 0, 0);
-        }
         return;
     }
     if (debug->event != LUA_HOOKCOUNT)
@@ -167,7 +170,10 @@ bool overBudget(Seen &seen, const Frame &top, uint64_t serial, int budget, int64
         seen = {serial, 0, covered, look};
         return false;
     }
-    seen.own += std::max<int64_t>(0, (look - seen.look) - (covered - seen.covered));
+    // A stopped process (a debugger, a suspended session) or a starved watchdog charges no more
+    // than a few looks' worth at once: the frame is never stopped for time it did not run.
+    const int64_t since = std::min<int64_t>(look - seen.look, maximumCharge);
+    seen.own += std::max<int64_t>(0, since - (covered - seen.covered));
     seen.covered = covered;
     seen.look = look;
     return budget && seen.own >= budget * int64_t(1000000);

@@ -421,6 +421,17 @@ private slots:
         QCOMPARE(f.eval("moved"), QString("true"));
     }
 
+    // Globals that raise for an unknown name, and no MsgHandler: the event goes nowhere and
+    // nothing is raised outside a protected call.
+    void strictGlobalsWithoutHandler()
+    {
+        LuaFixture f;
+        LUA_RUN(f, "w = qt.QWidget.create(nil, false) rawset(_G, 'MsgHandler', nil) "
+                   "setmetatable(_G, {__index = function(_, k) error('undeclared ' .. k, 2) end})");
+        sendMouse(f.widget("w"), QEvent::MouseButtonPress, Qt::LeftButton, {1, 2});
+        QVERIFY(f.run("alive = true"));
+    }
+
     void moduleRegistersItsClassesInOrder()
     {
         const ChildResult result = runChild("");
